@@ -1,0 +1,50 @@
+#pragma once
+// The link to the camera card's driver node: one write() per command, one read() per
+// status word or frame, nothing retried.
+class QImage;
+
+class CameraDevice {
+public:
+    static constexpr const char* defaultNode = "/dev/orvane_vdc";
+
+    // Status bits returned by readStatus().
+    enum Status {
+        ShutterPressed = 0x01,
+        Orientation = 0x02,
+        NoFrame = 0x04,
+        CardPresent = 0x08,
+        ReadFailed = 0x10,
+    };
+
+    CameraDevice();
+    // For tests and tools: the same link on another node.
+    explicit CameraDevice(const char* node);
+    ~CameraDevice();
+    CameraDevice(const CameraDevice&) = delete;
+    CameraDevice& operator=(const CameraDevice&) = delete;
+
+    bool open();
+    bool close();
+    bool isOpen() const { return fd >= 0; }
+
+    bool readBytes(void* buffer, int length);
+    bool writeBytes(const char* data, int length);
+
+    // Tri-state per mode bit 0..3: > 0 sets it, 0 clears it, < 0 leaves it.
+    bool setMode(int capture, int slow, int mirrorA, int mirrorB);
+    bool sendGeometry(const QImage& image, bool upright, int width, int height, int zoomValue);
+    bool sendB();
+    bool sendC();
+    int readStatus();
+    bool readFrame(QImage& image);
+
+    int mode() const { return modeBits; }
+    int descriptor() const { return fd; }
+
+private:
+    void start();
+
+    int fd = -1;
+    int modeBits = 0;
+    const char* node = defaultNode;
+};

@@ -1,0 +1,23 @@
+# Sourced by the scripts: installs the Debian packages the build, the tests and the
+# virtual PDA need, but only those that are missing.
+camera_packages=(
+  cmake g++ make pkg-config
+  qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-image-formats-plugins
+  libfuse3-dev fuse3
+  dbus dbus-bin
+  xvfb x11-utils imagemagick
+)
+
+install_missing_packages() {
+  local missing=()
+  local p
+  for p in "${camera_packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
