@@ -26,7 +26,8 @@ public:
 
 private:
     QWidget* widget;
-    QRegion region;
+    QRegion region;         // physical
+    QRegion logicalRegion;  // the same area on the logical screen
     QPoint offset;
 };
 

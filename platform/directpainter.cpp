@@ -1,0 +1,434 @@
+#include "platform/directpainter.h"
+#include "platform/virtualscreen.h"
+
+#include <QBackingStore>
+#include <QGuiApplication>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QWidget>
+
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fb.h>
+#include <memory>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+// ---- Screen back ends ------------------------------------------------------------------
+
+// An open frame-buffer device and its mapped memory, released together.
+class FbMapping {
+public:
+    FbMapping() = default;
+    ~FbMapping()
+    {
+        if (addr != MAP_FAILED)
+            ::munmap(addr, length);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    FbMapping(const FbMapping&) = delete;
+    FbMapping& operator=(const FbMapping&) = delete;
+
+    int fd = -1;
+    void* addr = MAP_FAILED;
+    size_t length = 0;
+};
+
+struct Screen {
+    int rotation = 0;
+    QSize logical;     // as the user sees it
+    QSize physical;    // as the memory is laid out
+    uchar* base = nullptr;
+    int lineStep = 0;
+    bool isVirtual = true;
+    std::vector<uchar> storage;       // virtual frame buffer memory
+    QImage image;                     // wraps storage, never detached
+    std::unique_ptr<FbMapping> fb;    // real frame buffer
+};
+
+std::unique_ptr<Screen> current;
+
+int rotationFromEnvironment(int fallback)
+{
+    bool ok = false;
+    const int r = qEnvironmentVariable("PDA_SCREEN_ROTATION").trimmed().toInt(&ok);
+    return ok && r >= 0 && r <= 3 ? r : fallback;
+}
+
+// The device Qt's linuxfb platform draws on: its "fb=" option, else /dev/fb0.
+QString frameBufferDevice()
+{
+    QString device = qEnvironmentVariable("QT_QPA_FB");
+    const QStringList options = qEnvironmentVariable("QT_QPA_PLATFORM").split(QLatin1Char(':'));
+    for (const QString& option : options) {
+        if (option.startsWith(QLatin1String("fb=")))
+            device = option.mid(3);
+    }
+    bool isNumber = false;
+    device.toUInt(&isNumber);
+    if (isNumber)
+        device = QLatin1String("/dev/fb") + device;
+    // Only frame-buffer nodes: the path comes from the environment.
+    const QString number = device.mid(7);
+    number.toUInt(&isNumber);
+    if (!device.startsWith(QLatin1String("/dev/fb")) || !isNumber)
+        device = QStringLiteral("/dev/fb0");
+    return device;
+}
+
+bool openFrameBuffer(Screen& s)
+{
+    auto fb = std::make_unique<FbMapping>();
+    const QByteArray path = frameBufferDevice().toLocal8Bit();
+    fb->fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
+    if (fb->fd < 0)
+        return false;
+    fb_var_screeninfo var = {};
+    fb_fix_screeninfo fix = {};
+    if (::ioctl(fb->fd, FBIOGET_VSCREENINFO, &var) != 0 || ::ioctl(fb->fd, FBIOGET_FSCREENINFO, &fix) != 0)
+        return false;
+    if (var.xres == 0 || var.yres == 0 || fix.line_length == 0)
+        return false;
+    fb->length = fix.smem_len ? fix.smem_len : size_t(fix.line_length) * var.yres_virtual;
+    const size_t visibleEnd = size_t(fix.line_length) * (size_t(var.yoffset) + var.yres);
+    if (fb->length < visibleEnd)
+        return false;
+    fb->addr = ::mmap(nullptr, fb->length, PROT_READ | PROT_WRITE, MAP_SHARED, fb->fd, 0);
+    if (fb->addr == MAP_FAILED)
+        return false;
+    s.isVirtual = false;
+    s.rotation = rotationFromEnvironment(0);
+    s.physical = QSize(int(var.xres), int(var.yres));
+    s.logical = s.rotation % 2 ? s.physical.transposed() : s.physical;
+    s.lineStep = int(fix.line_length);
+    s.base = static_cast<uchar*>(fb->addr) + size_t(fix.line_length) * var.yoffset;
+    s.fb = std::move(fb);
+    return true;
+}
+
+void makeVirtual(Screen& s)
+{
+    s.isVirtual = true;
+    s.rotation = rotationFromEnvironment(1);
+    s.logical = QSize(pda::virtualScreenWidth, pda::virtualScreenHeight);
+    s.physical = s.rotation % 2 ? s.logical.transposed() : s.logical;
+    s.lineStep = s.physical.width() * 2;
+    s.storage.assign(size_t(s.lineStep) * size_t(s.physical.height()), 0);  // black
+    s.base = s.storage.data();
+    s.image = QImage(s.base, s.physical.width(), s.physical.height(), s.lineStep, QImage::Format_RGB16);
+}
+
+Screen& screen()
+{
+    if (!current) {
+        current = std::make_unique<Screen>();
+        if (QGuiApplication::platformName() != QLatin1String("linuxfb") || !openFrameBuffer(*current))
+            makeVirtual(*current);
+    }
+    return *current;
+}
+
+quint16* physicalPixel(Screen& s, const QPoint& logical)
+{
+    const QPoint p = pda::logicalToPhysical(logical, s.rotation, s.logical.width(), s.logical.height());
+    return reinterpret_cast<quint16*>(s.base + size_t(p.y()) * size_t(s.lineStep)) + p.x();
+}
+
+// The widget's origin on the logical screen.
+QPoint screenOffset(const QWidget* w)
+{
+    const QScreen* qs = w->screen();
+    const QPoint origin = qs ? qs->geometry().topLeft() : QPoint();
+    return w->mapToGlobal(QPoint(0, 0)) - origin;
+}
+
+// Copies logical screen area `area` out of the virtual frame buffer.
+QImage readLogical(Screen& s, const QRect& area)
+{
+    QImage out(area.size(), QImage::Format_RGB16);
+    for (int y = 0; y < area.height(); ++y) {
+        auto* line = reinterpret_cast<quint16*>(out.scanLine(y));
+        for (int x = 0; x < area.width(); ++x)
+            line[x] = *physicalPixel(s, QPoint(area.x() + x, area.y() + y));
+    }
+    return out;
+}
+
+// Writes `picture` (any format) to logical screen area `area` of the virtual frame buffer.
+void writeLogical(Screen& s, const QRect& area, const QImage& picture)
+{
+    const QImage pixels = picture.convertToFormat(QImage::Format_RGB16);
+    for (int y = 0; y < area.height(); ++y) {
+        const auto* line = reinterpret_cast<const quint16*>(pixels.constScanLine(y));
+        for (int x = 0; x < area.width(); ++x)
+            *physicalPixel(s, QPoint(area.x() + x, area.y() + y)) = line[x];
+    }
+}
+
+// ---- Presentation of the virtual frame buffer -------------------------------------------
+
+// Lets us ask where a widget is being painted to: the window's backing store (the screen)
+// or a grab.
+struct RedirectAccess : QWidget {
+    static QPaintDevice* target(const QWidget* w, QPoint* offset)
+    {
+        return (w->*(&RedirectAccess::redirected))(offset);
+    }
+};
+
+bool paintsToScreen(const QWidget* w)
+{
+    QPoint offset;
+    const QPaintDevice* target = RedirectAccess::target(w, &offset);
+    QBackingStore* store = w->window()->backingStore();
+    return !target || (store && target == store->paintDevice());
+}
+
+// Makes the widgets a direct painter was made on behave like screen memory: what the toolkit
+// paints in them is stored in the virtual frame buffer, and what they show is read from it.
+class Presenter : public QObject {
+public:
+    void watch(QWidget* w)
+    {
+        if (states.count(w))
+            return;
+        states.emplace(w, std::make_unique<State>());
+        w->installEventFilter(this);
+        connect(w, &QObject::destroyed, this, [this](QObject* o) { states.erase(o); });
+        // Memory holds what the widget shows already.
+        if (w->isVisible()) {
+            Screen& s = screen();
+            const QRect area = QRect(QPoint(0, 0), s.logical).translated(-screenOffset(w)) & w->rect();
+            if (!area.isEmpty())
+                storeRendering(w, *states[w], QRegion(area), screenOffset(w));
+        }
+    }
+
+    // Shows the freshly written area `blit` (widget coordinates) without painting over it.
+    void present(QWidget* w, const QRegion& blit)
+    {
+        auto it = states.find(w);
+        if (it == states.end())
+            return;
+        State& state = *it->second;
+        state.presenting = true;
+        state.blit = blit;
+        w->repaint(blit);
+        state.presenting = false;
+        state.blit = QRegion();
+    }
+
+protected:
+    bool eventFilter(QObject* obj, QEvent* event) override
+    {
+        if (event->type() != QEvent::Paint)
+            return false;
+        auto it = states.find(obj);
+        if (it == states.end() || it->second->inRender)
+            return false;
+        Screen& s = screen();
+        if (!s.isVirtual)
+            return false;
+        auto* w = static_cast<QWidget*>(obj);
+        State& state = *it->second;
+        const QRegion painted = static_cast<QPaintEvent*>(event)->region();
+        const QPoint offset = screenOffset(w);
+        const QRect onScreen = QRect(QPoint(0, 0), s.logical).translated(-offset);
+        const bool toScreen = paintsToScreen(w);
+
+        // What the toolkit paints itself: everything but the freshly written area; a grab
+        // only needs the part outside the frame buffer.
+        QRegion rendered = painted;
+        if (!toScreen)
+            rendered -= onScreen;
+        else if (state.presenting)
+            rendered -= state.blit;
+        QImage own;
+        if (!rendered.isEmpty()) {
+            own = render(w, state, rendered);
+            if (toScreen)
+                store(s, own, rendered & onScreen, offset);
+        }
+
+        QPainter painter(w);
+        for (const QRect& r : painted - onScreen)
+            painter.drawImage(r.topLeft(), own, r);
+        for (const QRect& r : painted & onScreen)
+            painter.drawImage(r.topLeft(), readLogical(s, r.translated(offset)));
+        return true;
+    }
+
+private:
+    struct State {
+        bool inRender = false;
+        bool presenting = false;
+        QRegion blit;
+    };
+
+    static QImage render(QWidget* w, State& state, const QRegion& region)
+    {
+        QImage image(w->size(), QImage::Format_RGB32);
+        image.fill(Qt::black);
+        state.inRender = true;
+        w->render(&image, QPoint(), region, QWidget::DrawWindowBackground);
+        state.inRender = false;
+        return image;
+    }
+
+    static void store(Screen& s, const QImage& image, const QRegion& region, const QPoint& offset)
+    {
+        for (const QRect& r : region)
+            writeLogical(s, r.translated(offset), image.copy(r));
+    }
+
+    void storeRendering(QWidget* w, State& state, const QRegion& region, const QPoint& offset)
+    {
+        store(screen(), render(w, state, region), region, offset);
+    }
+
+    std::unordered_map<QObject*, std::unique_ptr<State>> states;
+};
+
+Presenter& presenter()
+{
+    static Presenter* instance = new Presenter;  // lives as long as the program
+    return *instance;
+}
+
+} // namespace
+
+// ---- Geometry -----------------------------------------------------------------------------
+
+QRect pda::logicalToPhysical(const QRect& r, int rotation, int sw, int sh)
+{
+    const int x = r.x(), y = r.y(), w = r.width(), h = r.height();
+    switch (rotation) {
+    case 0:
+        return QRect(QPoint(x, y), QPoint(x + w - 1, y + h - 1));
+    case 1:
+        return QRect(QPoint(y, sw - x - w), QPoint(y + h - 1, sw - x - 1));
+    case 2:
+        return QRect(QPoint(sw - x - w, sh - y - h), QPoint(sw - x - 1, sh - y - 1));
+    case 3:
+        return QRect(QPoint(sh - y - h, x), QPoint(sh - y - 1, x + w - 1));
+    default:
+        return QRect();
+    }
+}
+
+QPoint pda::logicalToPhysical(const QPoint& p, int rotation, int sw, int sh)
+{
+    return logicalToPhysical(QRect(p, QSize(1, 1)), rotation, sw, sh).topLeft();
+}
+
+bool pda::usesVirtualFrameBuffer()
+{
+    return screen().isVirtual;
+}
+
+const QImage& pda::virtualFrameBuffer()
+{
+    return screen().image;
+}
+
+QImage pda::logicalScreenshot()
+{
+    Screen& s = screen();
+    if (!s.isVirtual)
+        return QImage();
+    return readLogical(s, QRect(QPoint(0, 0), s.logical));
+}
+
+void pda::resetScreen()
+{
+    current.reset();
+}
+
+// ---- QDirectPainter and the screen object ----------------------------------------------------
+
+QDirectPainter::QDirectPainter(QWidget* w)
+    : widget(w)
+{
+    if (!widget)
+        return;
+    Screen& s = screen();
+    offset = screenOffset(widget);
+    // Visible children (a message label on the viewfinder) hide the memory under them.
+    QRegion visible = widget->visibleRegion();
+    for (const QObject* child : widget->children()) {
+        const auto* cw = qobject_cast<const QWidget*>(child);
+        if (cw && !cw->isWindow() && cw->isVisible())
+            visible -= cw->geometry();
+    }
+    logicalRegion = visible.translated(offset) & QRect(QPoint(0, 0), s.logical);
+    for (const QRect& r : logicalRegion)
+        region += pda::logicalToPhysical(r, s.rotation, s.logical.width(), s.logical.height());
+    if (s.isVirtual && !logicalRegion.isEmpty())
+        presenter().watch(widget);
+}
+
+QDirectPainter::~QDirectPainter()
+{
+    if (widget && !logicalRegion.isEmpty() && screen().isVirtual)
+        presenter().present(widget, logicalRegion.translated(-offset));
+}
+
+int QDirectPainter::numRects() const
+{
+    return region.rectCount();
+}
+
+QRect QDirectPainter::rect(int i) const
+{
+    if (i < 0 || i >= region.rectCount())
+        return QRect();
+    return *(region.begin() + i);
+}
+
+int QDirectPainter::xOffset() const
+{
+    return offset.x();
+}
+
+int QDirectPainter::yOffset() const
+{
+    return offset.y();
+}
+
+unsigned char* QDirectPainter::frameBuffer() const
+{
+    return screen().base;
+}
+
+int QDirectPainter::lineStep() const
+{
+    return screen().lineStep;
+}
+
+int PdaScreen::transformOrientation() const
+{
+    return screen().rotation;
+}
+
+int PdaScreen::width() const
+{
+    return screen().logical.width();
+}
+
+int PdaScreen::height() const
+{
+    return screen().logical.height();
+}
+
+namespace {
+PdaScreen theScreen;
+}
+
+PdaScreen* const qt_screen = &theScreen;

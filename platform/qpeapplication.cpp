@@ -1,0 +1,114 @@
+#include "platform/qpeapplication.h"
+
+#include "platform/qcop_p.h"
+
+#include <QCloseEvent>
+#include <QSocketNotifier>
+#include <QWidget>
+
+#include <csignal>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// The signal handler may only touch these: a pipe end and a flag.
+int signalFds[2] = {-1, -1};
+volatile std::sig_atomic_t signalPending = 0;
+
+struct sigaction previousTerm;
+struct sigaction previousInt;
+
+extern "C" void onSignal(int signo)
+{
+    if (signalPending)
+        _exit(128 + signo);  // second signal while closing: the user means it
+    signalPending = 1;
+    const int saved = errno;
+    const char byte = static_cast<char>(signo);
+    if (signalFds[0] >= 0)
+        (void)::write(signalFds[0], &byte, 1);
+    errno = saved;
+}
+
+} // namespace
+
+QPEApplication::QPEApplication(int& argc, char** argv, int /*type*/)
+    : QApplication(argc, argv)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalFds) != 0) {
+        signalFds[0] = signalFds[1] = -1;
+        return;
+    }
+    signalPending = 0;
+    auto* notifier = new QSocketNotifier(signalFds[1], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &QPEApplication::onTerminationSignal);
+
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, &previousTerm);
+    sigaction(SIGINT, &sa, &previousInt);
+}
+
+QPEApplication::~QPEApplication()
+{
+    if (signalFds[0] >= 0) {
+        sigaction(SIGTERM, &previousTerm, nullptr);
+        sigaction(SIGINT, &previousInt, nullptr);
+        ::close(signalFds[0]);
+        ::close(signalFds[1]);
+        signalFds[0] = signalFds[1] = -1;
+    }
+    // Messages sent on the way out (the last document notice) must leave before the bus
+    // connection goes away with the application.
+    pda::flushQCop();
+}
+
+void QPEApplication::setInputMethodHint(QWidget* widget, int hint)
+{
+    if (!widget)
+        return;
+    widget->setProperty("pdaInputMethodHint", hint);
+    if (hint == 1)
+        widget->setAttribute(Qt::WA_InputMethodEnabled, false);
+}
+
+void QPEApplication::showMainWidget(QWidget* widget, bool /*noMaximize*/)
+{
+    main = widget;
+    if (widget)
+        widget->show();
+}
+
+bool QPEApplication::notify(QObject* receiver, QEvent* event)
+{
+    const bool isMainClose = event->type() == QEvent::Close && main && receiver == main;
+    const bool result = QApplication::notify(receiver, event);
+    // Other top-level windows (the full-screen frame) must not keep the program alive once
+    // the main window has accepted its close.
+    if (isMainClose && event->isAccepted())
+        quit();
+    return result;
+}
+
+void QPEApplication::onTerminationSignal()
+{
+    char bytes[16];
+    while (::read(signalFds[1], bytes, sizeof bytes) > 0) {
+    }
+    if (!main) {
+        closing = true;
+        quit();
+        return;
+    }
+    closing = true;
+    // The same path as the window's close button: closeEvent, then the end of the loop.
+    if (!main->close()) {
+        closing = false;
+        signalPending = 0;  // the window refused; a later signal asks again
+    }
+}
