@@ -1,0 +1,523 @@
+/*
+ * camera-card-emulator: the camera card and its buzzer as a FUSE file system, in place of
+ * the card's kernel driver, so that the camera application runs on any Linux machine.
+ *
+ *   camera-card-emulator --mount DIR [--link] [--log FILE] [--scene FILE] [--frame-ms N]
+ *
+ * DIR (created if missing) then holds
+ *   vdc      the camera node: one write() is one command ("M=%d", "R=w,h,zoom,stride",
+ *            "S=...", "B", "C"), a read() of 4 bytes the status word, a read() of any other
+ *            length one frame of exactly that length (RGB 5-6-5);
+ *   buz      the buzzer node: ioctl 0x5680 with the argument 2;
+ *   control  one command a line: shutter, orientation 0|1, busy 0|1, present 0|1, unplug,
+ *            plug, fail-reads N, short-read N, fail-writes N, frame-ms N. Reading it shows
+ *            the card's state and counters.
+ *
+ * "ready" on stdout means the mount is usable. SIGINT or SIGTERM unmounts and exits.
+ * --link (root only) points /dev/orvane_vdc and /dev/orvane_buz at DIR/vdc and DIR/buz for
+ * the run. --log FILE writes one line per operation (see core/cardlog.h).
+ *
+ * Example:
+ *   camera-card-emulator --mount /tmp/card &
+ *   echo shutter > /tmp/card/control
+ *   camera-card-client /tmp/card/vdc status
+ */
+#define FUSE_USE_VERSION 312
+
+#include "tools/card-emulator/core/cardlog.h"
+#include "tools/card-emulator/core/cardstate.h"
+#include "tools/card-emulator/core/scene.h"
+
+#include <fuse_lowlevel.h>
+
+#include <QImage>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+enum Inode : fuse_ino_t { RootIno = FUSE_ROOT_ID, VdcIno, BuzIno, ControlIno };
+
+struct NodeEntry {
+    const char* name;
+    fuse_ino_t ino;
+};
+constexpr NodeEntry nodes[] = {{"vdc", VdcIno}, {"buz", BuzIno}, {"control", ControlIno}};
+
+// One request of up to this many bytes reaches us whole: a full 640x480 frame and more.
+constexpr unsigned maxTransfer = 1024 * 1024;
+
+struct Emulator {
+    std::mutex lock;  // guards state, renderer and the log's order
+    card::CardState state;
+    std::unique_ptr<card::Scene> scene;
+    std::unique_ptr<card::FrameRenderer> renderer;
+    card::CardLog log;
+};
+
+Emulator* emu = nullptr;
+
+std::uint64_t nowMs()
+{
+    using namespace std::chrono;
+    return std::uint64_t(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+std::vector<std::uint8_t>& replyBuffer(std::size_t size)
+{
+    thread_local std::vector<std::uint8_t> buffer;
+    if (buffer.size() < size)
+        buffer.resize(size);
+    return buffer;
+}
+
+void fillAttr(fuse_ino_t ino, struct stat& st)
+{
+    std::memset(&st, 0, sizeof st);
+    st.st_ino = ino;
+    st.st_uid = getuid();
+    st.st_gid = getgid();
+    if (ino == RootIno) {
+        st.st_mode = S_IFDIR | 0755;
+        st.st_nlink = 2;
+    } else {
+        st.st_mode = S_IFREG | 0666;
+        st.st_nlink = 1;
+    }
+}
+
+bool knownInode(fuse_ino_t ino)
+{
+    return ino >= RootIno && ino <= ControlIno;
+}
+
+void cardInit(void*, struct fuse_conn_info* conn)
+{
+    // Kernel and library both cap a request; raise both caps so that one read() of a
+    // frame is one request. max_pages follows max_write inside the library.
+    conn->max_write = maxTransfer;
+    conn->max_read = maxTransfer;
+}
+
+void cardLookup(fuse_req_t req, fuse_ino_t parent, const char* name)
+{
+    if (parent != RootIno) {
+        fuse_reply_err(req, ENOENT);
+        return;
+    }
+    for (const NodeEntry& n : nodes) {
+        if (std::strcmp(name, n.name) == 0) {
+            fuse_entry_param e;
+            std::memset(&e, 0, sizeof e);
+            e.ino = n.ino;
+            e.attr_timeout = 1.0;
+            e.entry_timeout = 1.0;
+            fillAttr(n.ino, e.attr);
+            fuse_reply_entry(req, &e);
+            return;
+        }
+    }
+    fuse_reply_err(req, ENOENT);
+}
+
+void cardGetattr(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info*)
+{
+    if (!knownInode(ino)) {
+        fuse_reply_err(req, ENOENT);
+        return;
+    }
+    struct stat st;
+    fillAttr(ino, st);
+    fuse_reply_attr(req, &st, 1.0);
+}
+
+// "echo x > control" truncates first; the nodes have no size, so that changes nothing.
+void cardSetattr(fuse_req_t req, fuse_ino_t ino, struct stat*, int, struct fuse_file_info* fi)
+{
+    cardGetattr(req, ino, fi);
+}
+
+void cardReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, struct fuse_file_info*)
+{
+    if (ino != RootIno) {
+        fuse_reply_err(req, ENOTDIR);
+        return;
+    }
+    struct Item {
+        const char* name;
+        fuse_ino_t ino;
+    };
+    const Item items[] = {{".", RootIno}, {"..", RootIno}, {"vdc", VdcIno}, {"buz", BuzIno},
+                          {"control", ControlIno}};
+    std::vector<char> buf(size);
+    size_t used = 0;
+    for (off_t i = off; i < off_t(sizeof items / sizeof items[0]); ++i) {
+        struct stat st;
+        fillAttr(items[i].ino, st);
+        const size_t need = fuse_add_direntry(req, buf.data() + used, size - used,
+                                              items[i].name, &st, i + 1);
+        if (need > size - used)
+            break;
+        used += need;
+    }
+    fuse_reply_buf(req, buf.data(), used);
+}
+
+void cardOpen(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi)
+{
+    if (ino == RootIno) {
+        fuse_reply_err(req, EISDIR);
+        return;
+    }
+    // Every read() and write() must reach us as it was made: no page cache, no seeking.
+    fi->direct_io = 1;
+    if (ino == VdcIno) {
+        std::uint64_t handle = 0;
+        int error;
+        {
+            std::lock_guard<std::mutex> g(emu->lock);
+            error = emu->state.open(handle);
+            emu->log.open(error);
+        }
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        fi->fh = handle;
+        fi->nonseekable = 1;
+    } else if (ino == BuzIno) {
+        fi->nonseekable = 1;
+    }
+    fuse_reply_open(req, fi);
+}
+
+void cardRelease(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info*)
+{
+    if (ino == VdcIno) {
+        std::lock_guard<std::mutex> g(emu->lock);
+        emu->log.close();
+    }
+    fuse_reply_err(req, 0);
+}
+
+void readVdc(fuse_req_t req, size_t size, struct fuse_file_info* fi)
+{
+    int delayMs = 0;
+    if (size != 4) {
+        std::lock_guard<std::mutex> g(emu->lock);
+        delayMs = emu->state.frameDelayMs();
+    }
+    // The wait for the next frame holds no lock: control writes go on meanwhile.
+    if (delayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+
+    std::vector<std::uint8_t>& buffer = replyBuffer(size);
+    card::ReadPlan plan;
+    {
+        std::lock_guard<std::mutex> g(emu->lock);
+        plan = emu->state.read(size, fi->fh, nowMs());
+        if (!plan.error) {
+            if (plan.status)
+                std::memcpy(buffer.data(), plan.word.data(), 4);
+            else
+                emu->renderer->render(emu->state.geometry(), emu->state.mode(), plan.time,
+                                      buffer.data(), size);
+        }
+        emu->log.read(size, plan.length, plan.error);
+    }
+    if (plan.error)
+        fuse_reply_err(req, plan.error);
+    else
+        fuse_reply_buf(req, reinterpret_cast<const char*>(buffer.data()), plan.length);
+}
+
+void readControl(fuse_req_t req, size_t size, off_t off)
+{
+    std::string text;
+    {
+        std::lock_guard<std::mutex> g(emu->lock);
+        text = emu->state.describe();
+    }
+    if (off < 0 || size_t(off) >= text.size()) {
+        fuse_reply_buf(req, nullptr, 0);
+        return;
+    }
+    const size_t n = std::min(size, text.size() - size_t(off));
+    fuse_reply_buf(req, text.data() + off, n);
+}
+
+void cardRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, struct fuse_file_info* fi)
+{
+    if (ino == VdcIno)
+        readVdc(req, size, fi);
+    else if (ino == ControlIno)
+        readControl(req, size, off);
+    else
+        fuse_reply_err(req, EINVAL);
+}
+
+void cardWrite(fuse_req_t req, fuse_ino_t ino, const char* data, size_t size, off_t,
+               struct fuse_file_info* fi)
+{
+    if (ino == VdcIno) {
+        card::WriteOutcome out;
+        {
+            std::lock_guard<std::mutex> g(emu->lock);
+            out = emu->state.write(data, size, fi->fh, nowMs());
+            emu->log.write(data, size, out);
+        }
+        if (out.error)
+            fuse_reply_err(req, out.error);
+        else
+            fuse_reply_write(req, size);
+        return;
+    }
+    if (ino == ControlIno) {
+        std::vector<card::ControlCommand> commands;
+        const bool ok = card::parseControlText(data, size, commands);
+        {
+            std::lock_guard<std::mutex> g(emu->lock);
+            emu->log.control(data, size, ok);
+            if (ok) {
+                for (const card::ControlCommand& c : commands)
+                    emu->state.apply(c, nowMs());
+            }
+        }
+        if (ok)
+            fuse_reply_write(req, size);
+        else
+            fuse_reply_err(req, EINVAL);
+        return;
+    }
+    fuse_reply_err(req, EINVAL);
+}
+
+void cardIoctl(fuse_req_t req, fuse_ino_t ino, unsigned int cmd, void* arg,
+               struct fuse_file_info*, unsigned, const void*, size_t, size_t)
+{
+    // Restricted ioctl: a request without a data direction hands its argument over as the
+    // pointer's value.
+    const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(arg);
+    int error = ENOTTY;
+    {
+        std::lock_guard<std::mutex> g(emu->lock);
+        if (ino == BuzIno)
+            error = emu->state.buzzer(cmd, value) ? 0 : (cmd == 0x5680 ? EINVAL : ENOTTY);
+        emu->log.ioctl(ino == BuzIno ? "ioctl" : "other ioctl", cmd, value, error);
+    }
+    if (error)
+        fuse_reply_err(req, error);
+    else
+        fuse_reply_ioctl(req, 0, nullptr, 0);
+}
+
+const struct fuse_lowlevel_ops cardOps = [] {
+    struct fuse_lowlevel_ops ops;
+    std::memset(&ops, 0, sizeof ops);
+    ops.init = cardInit;
+    ops.lookup = cardLookup;
+    ops.getattr = cardGetattr;
+    ops.setattr = cardSetattr;
+    ops.readdir = cardReaddir;
+    ops.open = cardOpen;
+    ops.release = cardRelease;
+    ops.read = cardRead;
+    ops.write = cardWrite;
+    ops.ioctl = cardIoctl;
+    return ops;
+}();
+
+// ---- command line, links ------------------------------------------------------------
+
+struct Options {
+    std::string mount;
+    std::string logFile;
+    std::string sceneFile;
+    bool link = false;
+    int frameMs = 30;
+};
+
+void usage()
+{
+    std::fprintf(stderr, "usage: camera-card-emulator --mount DIR [--link] [--log FILE] "
+                         "[--scene FILE] [--frame-ms N]\n");
+}
+
+bool parseOptions(int argc, char** argv, Options& o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (a == "--mount" && hasValue)
+            o.mount = argv[++i];
+        else if (a == "--log" && hasValue)
+            o.logFile = argv[++i];
+        else if (a == "--scene" && hasValue)
+            o.sceneFile = argv[++i];
+        else if (a == "--frame-ms" && hasValue) {
+            char* end = nullptr;
+            const long v = std::strtol(argv[++i], &end, 10);
+            if (*end || v < 0 || v > 10000)
+                return false;
+            o.frameMs = int(v);
+        } else if (a == "--link")
+            o.link = true;
+        else
+            return false;
+    }
+    return !o.mount.empty();
+}
+
+std::unique_ptr<card::Scene> loadScene(const std::string& file)
+{
+    if (file.empty())
+        return std::make_unique<card::TestCardScene>();
+    QImage image(QString::fromLocal8Bit(file.c_str()));
+    if (image.isNull())
+        return nullptr;
+    image = image.convertToFormat(QImage::Format_RGB16);
+    std::vector<std::uint16_t> pixels(std::size_t(image.width()) * image.height());
+    for (int y = 0; y < image.height(); ++y)
+        std::memcpy(pixels.data() + std::size_t(y) * image.width(), image.constScanLine(y),
+                    std::size_t(image.width()) * 2);
+    return std::make_unique<card::ImageScene>(image.width(), image.height(), std::move(pixels));
+}
+
+constexpr const char* linkPaths[2] = {"/dev/orvane_vdc", "/dev/orvane_buz"};
+constexpr const char* linkTargets[2] = {"vdc", "buz"};
+
+// A link is ours when it is a symbolic link to our node (perhaps left by an earlier run).
+bool isOurLink(const std::filesystem::path& at, const std::filesystem::path& target)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(at, ec)))
+        return false;
+    return std::filesystem::read_symlink(at, ec) == target && !ec;
+}
+
+class DeviceLinks {
+public:
+    bool create(const std::filesystem::path& mount)
+    {
+        for (int i = 0; i < 2; ++i) {
+            const std::filesystem::path target = mount / linkTargets[i];
+            std::error_code ec;
+            const auto st = std::filesystem::symlink_status(linkPaths[i], ec);
+            if (std::filesystem::exists(st) || std::filesystem::is_symlink(st)) {
+                if (!isOurLink(linkPaths[i], target)) {
+                    std::fprintf(stderr, "camera-card-emulator: %s exists and is not our link\n",
+                                 linkPaths[i]);
+                    return false;
+                }
+                std::filesystem::remove(linkPaths[i], ec);
+            }
+            std::filesystem::create_symlink(target, linkPaths[i], ec);
+            if (ec) {
+                std::fprintf(stderr, "camera-card-emulator: cannot link %s: %s\n", linkPaths[i],
+                             ec.message().c_str());
+                return false;
+            }
+            made[i] = target;
+        }
+        return true;
+    }
+    ~DeviceLinks()
+    {
+        for (int i = 0; i < 2; ++i) {
+            std::error_code ec;
+            if (!made[i].empty() && isOurLink(linkPaths[i], made[i]))
+                std::filesystem::remove(linkPaths[i], ec);
+        }
+    }
+
+private:
+    std::filesystem::path made[2];
+};
+
+struct ArgsHolder {
+    fuse_args args = FUSE_ARGS_INIT(0, nullptr);
+    ~ArgsHolder() { fuse_opt_free_args(&args); }
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (!parseOptions(argc, argv, options)) {
+        usage();
+        return 2;
+    }
+    if (options.link && geteuid() != 0) {
+        std::fprintf(stderr, "camera-card-emulator: --link needs root\n");
+        return 2;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(options.mount, ec);
+    const std::filesystem::path mount = std::filesystem::absolute(options.mount, ec);
+
+    Emulator emulator;
+    emulator.scene = loadScene(options.sceneFile);
+    if (!emulator.scene) {
+        std::fprintf(stderr, "camera-card-emulator: cannot read scene %s\n",
+                     options.sceneFile.c_str());
+        return 1;
+    }
+    emulator.renderer = std::make_unique<card::FrameRenderer>(*emulator.scene);
+    emulator.state = card::CardState(options.frameMs);
+    if (!options.logFile.empty() && !emulator.log.openFile(options.logFile.c_str())) {
+        std::fprintf(stderr, "camera-card-emulator: cannot write log %s\n",
+                     options.logFile.c_str());
+        return 1;
+    }
+    emu = &emulator;
+
+    ArgsHolder holder;
+    char maxRead[32];
+    std::snprintf(maxRead, sizeof maxRead, "max_read=%u", maxTransfer);
+    fuse_opt_add_arg(&holder.args, argv[0]);
+    fuse_opt_add_arg(&holder.args, "-o");
+    fuse_opt_add_arg(&holder.args, maxRead);
+    fuse_opt_add_arg(&holder.args, "-o");
+    fuse_opt_add_arg(&holder.args, "fsname=camera-card,subtype=camera-card");
+    if (geteuid() == 0) {
+        // The application may run as another user than the card.
+        fuse_opt_add_arg(&holder.args, "-o");
+        fuse_opt_add_arg(&holder.args, "allow_other");
+    }
+
+    struct fuse_session* se = fuse_session_new(&holder.args, &cardOps, sizeof cardOps, nullptr);
+    if (!se)
+        return 1;
+    int result = 1;
+    if (fuse_set_signal_handlers(se) == 0) {
+        if (fuse_session_mount(se, mount.c_str()) == 0) {
+            DeviceLinks links;
+            if (!options.link || links.create(mount)) {
+                std::printf("ready %s\n", mount.c_str());
+                std::fflush(stdout);
+                struct fuse_loop_config* config = fuse_loop_cfg_create();
+                fuse_loop_cfg_set_max_threads(config, 16);
+                result = fuse_session_loop_mt(se, config) == 0 ? 0 : 1;
+                fuse_loop_cfg_destroy(config);
+            }
+            fuse_session_unmount(se);
+        }
+        fuse_remove_signal_handlers(se);
+    }
+    fuse_session_destroy(se);
+    return result;
+}
