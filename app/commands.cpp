@@ -1,0 +1,136 @@
+// The user's commands: button slots, the control window's keys and the full-screen keys.
+#include "app/camera.h"
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QPushButton>
+
+void Camera::ButtonResolution()
+{
+    selectResolution(resolution + 1);
+}
+
+void Camera::ButtonQuality()
+{
+    selectQuality(quality + 1);
+}
+
+void Camera::ButtonSaveTo()
+{
+    selectSaveTo(saveTo + 1);
+}
+
+void Camera::ButtonDispMode()
+{
+    selectDispMode(dispMode + 1);
+}
+
+void Camera::ButtonMirror()
+{
+    selectMirror(mirror + 1);
+}
+
+void Camera::ButtonFullScreen()
+{
+    setFullScreen(!fullScreen);
+}
+
+void Camera::ButtonZoom()
+{
+    selectZoom(CheckBox1->isChecked() ? 1 : 0);
+}
+
+void Camera::ButtonSaveDir()
+{
+    selectSaveDirection(saveDirection + 1);
+    if (saveDirection > 0)
+        selectMirror(0);
+    else
+        lastStatus &= ~2; // the next tick lets a set orientation bit turn the mirror on again
+}
+
+void Camera::keyPressEvent(QKeyEvent* e)
+{
+    switch (e->key()) {
+    case Qt::Key_F:
+        selectSlowCapture(0);
+        break;
+    case Qt::Key_R:
+        // Every display mode and format become selectable; nothing is re-applied now.
+        dispModeMax = 3;
+        resolutionMax = 13;
+        break;
+    case Qt::Key_S:
+        selectSlowCapture(1);
+        break;
+    case Qt::Key_V:
+        if (saveDirection >= 0) {
+            e->ignore();
+            return;
+        }
+        saveDirection = 0;
+        selectSaveDirection(0);
+        PushButton7->show();
+        break;
+    case Qt::Key_Z:
+        zoomAny = true;
+        selectZoom(zoom);
+        break;
+    case Qt::Key_Escape:
+        close();
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_F33:
+        ButtonShutter();
+        break;
+    case Qt::Key_Delete:
+        startFrameRate();
+        break;
+    case Qt::Key_F11:
+        break;
+    default:
+        e->ignore();
+        return;
+    }
+    e->accept();
+}
+
+void Camera::FullScreenEvent(int key)
+{
+    switch (key) {
+    case Qt::Key_Space:   // also a tap on the frame
+    case Qt::Key_Escape:
+    case Qt::Key_F30:
+        setFullScreen(false);
+        break;
+    case Qt::Key_F:
+        selectSlowCapture(0);
+        break;
+    case Qt::Key_S:
+        selectSlowCapture(1);
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_F33:
+        ButtonShutter();
+        break;
+    case Qt::Key_Delete:
+        startFrameRate();
+        break;
+    case Qt::Key_Left:
+        selectZoom(0);
+        break;
+    case Qt::Key_Right:
+        selectZoom(1);
+        break;
+    case Qt::Key_Up:
+        selectMirror(0);
+        break;
+    case Qt::Key_Down:
+        selectMirror(1);
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,15 @@
+#include "app/camera.h"
+#include "platform/qpeapplication.h"
+
+int main(int argc, char** argv)
+{
+    QPEApplication app(argc, argv, 1);
+    int result;
+    {
+        Camera window(nullptr, nullptr, {});
+        QPEApplication::setInputMethodHint(&window, 1);
+        app.showMainWidget(&window, false);
+        result = app.exec();
+    }
+    return result;
+}

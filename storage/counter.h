@@ -1,0 +1,10 @@
+#pragma once
+// Arithmetic of the remaining-shots counter.
+#include <cstdint>
+
+// Pictures of `estimateKiB` that fit into `freeBlocks` blocks of `blockSize` bytes, or
+// with `freeKiB` the free space in units of 1024 bytes. Never negative.
+int64_t remainingValue(int blockSize, int freeBlocks, int estimateKiB, bool freeKiB);
+
+// What a display of `digits` digits shows for `value`: the value, or 10^digits - 1.
+int displayValue(int64_t value, int digits);

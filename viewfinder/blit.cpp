@@ -1,0 +1,62 @@
+#include "viewfinder/blit.h"
+
+#include <algorithm>
+#include <cstring>
+
+BlitPlan planBlit(const BlitInput& in)
+{
+    BlitPlan plan;
+    const int x = in.x, y = in.y, w = in.width, h = in.height;
+    const int sw = in.screenWidth, sh = in.screenHeight;
+    switch (in.rotation) {
+    case 0: plan.corner = QRect(QPoint(x, y), QPoint(x + w - 1, y + h - 1)); break;
+    case 1: plan.corner = QRect(QPoint(y, sw - x - w), QPoint(y + h - 1, sw - x - 1)); break;
+    case 2: plan.corner = QRect(QPoint(sw - x - w, sh - y - h), QPoint(sw - x - 1, sh - y - 1)); break;
+    case 3: plan.corner = QRect(QPoint(sh - y - h, x), QPoint(sh - y - 1, x + w - 1)); break;
+    default: return plan; // an unknown rotation shows nothing
+    }
+    const QRect& c = plan.corner;
+    const QRect& v = in.visible;
+    plan.target = QRect(QPoint(std::max(v.left(), c.left()), std::max(v.top(), c.top())),
+                        QPoint(std::min(v.right(), c.right()), std::min(v.bottom(), c.bottom())));
+    const QRect& t = plan.target;
+
+    const int columnOffset = 2 * (t.left() - c.left());
+    const int rowOffset = t.top() - c.top();
+    plan.destination = ptrdiff_t(2) * t.left() + ptrdiff_t(in.lineStep) * t.top();
+    plan.source = columnOffset + ptrdiff_t(in.imageBytesPerLine) * rowOffset;
+
+    int rowBytes = 2 * (t.right() - t.left() + 1);
+    rowBytes = std::min(rowBytes, in.lineStep);
+    rowBytes = std::min(rowBytes, in.imageBytesPerLine);
+    int rows = t.bottom() - t.top() + 1;
+    // The image's rows are copied unrotated, so in rotations 0 and 2 a non-square preview
+    // does not fit its target: the part of T that the image cannot fill keeps what the
+    // screen showed (the widget's black background after the erasing repaint), and only
+    // the image's own pixels are copied, never bytes beyond a row's end or the last row.
+    rowBytes = std::min(rowBytes, in.imageBytesPerLine - columnOffset);
+    rows = std::min(rows, in.imageHeight - rowOffset);
+    plan.destinationStep = in.lineStep;
+    plan.sourceStep = in.imageBytesPerLine;
+    plan.rowBytes = rowBytes;
+    plan.rows = rows;
+    plan.block = rowBytes == in.lineStep && in.lineStep == in.imageBytesPerLine;
+    return plan;
+}
+
+void runBlit(const BlitPlan& plan, unsigned char* frameBuffer, const unsigned char* image)
+{
+    if (plan.empty())
+        return;
+    unsigned char* destination = frameBuffer + plan.destination;
+    const unsigned char* source = image + plan.source;
+    if (plan.block) {
+        std::memcpy(destination, source, size_t(plan.rows) * size_t(plan.rowBytes));
+        return;
+    }
+    for (int row = 0; row < plan.rows; ++row) {
+        std::memcpy(destination, source, size_t(plan.rowBytes));
+        destination += plan.destinationStep;
+        source += plan.sourceStep;
+    }
+}
