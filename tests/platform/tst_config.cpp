@@ -1,0 +1,324 @@
+// Settings file: reading, writing back, and the failure paths that must not lose settings.
+#include "platform/config.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+class TestConfig : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    QString confPath(const QString& name = QStringLiteral("Test")) const
+    {
+        return dir.path() + QStringLiteral("/xdg/") + name + QStringLiteral(".conf");
+    }
+    void writeFile(const QByteArray& text, const QString& name = QStringLiteral("Test"))
+    {
+        QDir().mkpath(dir.path() + QStringLiteral("/xdg"));
+        QFile f(confPath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text);
+    }
+    QByteArray readFile(const QString& name = QStringLiteral("Test")) const
+    {
+        QFile f(confPath(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+private slots:
+    void init()
+    {
+        QVERIFY(dir.isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path() + QStringLiteral("/xdg")));
+        QFile::remove(confPath());
+    }
+
+    void roundTrip()
+    {
+        {
+            Config c(QStringLiteral("Test"));
+            c.setGroup(QStringLiteral("Option"));
+            c.writeEntry(QStringLiteral("SaveWait"), 1500);
+            c.writeEntry(QStringLiteral("Negative"), -7);
+            c.writeEntry(QStringLiteral("Prefix"), QStringLiteral("Image_"));
+            c.setGroup(QStringLiteral("File"));
+            c.writeEntry(QStringLiteral("Serial"), 42);
+        }
+        QVERIFY(QFileInfo::exists(confPath()));
+        Config c(QStringLiteral("Test"));
+        c.setGroup(QStringLiteral("Option"));
+        QCOMPARE(c.readNumEntry(QStringLiteral("SaveWait"), 0), 1500);
+        QCOMPARE(c.readNumEntry(QStringLiteral("Negative"), 0), -7);
+        QCOMPARE(c.readEntry(QStringLiteral("Prefix")), QStringLiteral("Image_"));
+        QCOMPARE(c.readNumEntry(QStringLiteral("Serial"), -1), -1);  // other group
+        c.setGroup(QStringLiteral("File"));
+        QCOMPARE(c.readNumEntry(QStringLiteral("Serial"), -1), 42);
+    }
+
+    void orderAndUnknownEntriesKept()
+    {
+        writeFile("[Zeta]\nOther=x y\nAlpha=1\n\n[Option]\nB=2\nA=1\n[Tail]\nK=v\n");
+        {
+            Config c(QStringLiteral("Test"));
+            c.setGroup(QStringLiteral("Option"));
+            c.writeEntry(QStringLiteral("A"), 10);
+            c.writeEntry(QStringLiteral("C"), 3);
+        }
+        QCOMPARE(readFile(), QByteArray("[Zeta]\nOther=x y\nAlpha=1\n\n[Option]\nB=2\nA=10\nC=3\n\n[Tail]\nK=v\n"));
+    }
+
+    void numbers_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("plain") << QByteArray("123") << 123;
+        QTest::newRow("plus sign") << QByteArray("+5") << 5;
+        QTest::newRow("minus sign") << QByteArray("-5") << -5;
+        QTest::newRow("blanks around") << QByteArray("  77 \t") << 77;
+        QTest::newRow("int max") << QByteArray("2147483647") << 2147483647;
+        QTest::newRow("int min") << QByteArray("-2147483648") << int(-2147483647 - 1);
+        QTest::newRow("above int max") << QByteArray("2147483648") << -99;
+        QTest::newRow("huge") << QByteArray("99999999999999999999999") << -99;
+        QTest::newRow("empty") << QByteArray("") << -99;
+        QTest::newRow("word") << QByteArray("abc") << -99;
+        QTest::newRow("trailing junk") << QByteArray("12abc") << -99;
+        QTest::newRow("hex") << QByteArray("0x10") << -99;
+        QTest::newRow("float") << QByteArray("1.5") << -99;
+        QTest::newRow("exponent") << QByteArray("1e3") << -99;
+        QTest::newRow("sign only") << QByteArray("-") << -99;
+        QTest::newRow("inner blank") << QByteArray("1 2") << -99;
+    }
+    void numbers()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(int, expected);
+        writeFile("[Option]\nN=" + value + "\n");
+        Config c(QStringLiteral("Test"));
+        c.setGroup(QStringLiteral("Option"));
+        QCOMPARE(c.readNumEntry(QStringLiteral("N"), -99), expected);
+        QCOMPARE(c.readNumEntry(QStringLiteral("Missing"), -98), -98);
+    }
+
+    void hasKeyPerGroup()
+    {
+        writeFile("[Option]\nNoCheckSDWP=\n[File]\nSerial=1\n");
+        Config c(QStringLiteral("Test"));
+        c.setGroup(QStringLiteral("Option"));
+        QVERIFY(c.hasKey(QStringLiteral("NoCheckSDWP")));  // empty value still a key
+        QVERIFY(!c.hasKey(QStringLiteral("Serial")));
+        c.setGroup(QStringLiteral("File"));
+        QVERIFY(c.hasKey(QStringLiteral("Serial")));
+        QVERIFY(!c.hasKey(QStringLiteral("NoCheckSDWP")));
+        c.setGroup(QStringLiteral("Nowhere"));
+        QVERIFY(!c.hasKey(QStringLiteral("Serial")));
+    }
+
+    void notRewrittenWithoutWrite()
+    {
+        writeFile("[Option]\nA = 1\n#comment\n");
+        struct stat before = {};
+        QCOMPARE(::stat(QFile::encodeName(confPath()).constData(), &before), 0);
+        {
+            Config c(QStringLiteral("Test"));
+            c.setGroup(QStringLiteral("Option"));
+            QCOMPARE(c.readNumEntry(QStringLiteral("A")), 1);
+        }
+        struct stat after = {};
+        QCOMPARE(::stat(QFile::encodeName(confPath()).constData(), &after), 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+        QCOMPARE(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+        QCOMPARE(readFile(), QByteArray("[Option]\nA = 1\n#comment\n"));
+    }
+
+    void writeReplacesFileAtomically()
+    {
+        writeFile("[Option]\nA=1\n");
+        struct stat before = {};
+        QCOMPARE(::stat(QFile::encodeName(confPath()).constData(), &before), 0);
+        // Keep the old inode alive so the new file cannot reuse its number.
+        QFile old(confPath());
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        {
+            Config c(QStringLiteral("Test"));
+            c.setGroup(QStringLiteral("Option"));
+            c.writeEntry(QStringLiteral("A"), 2);
+        }
+        struct stat after = {};
+        QCOMPARE(::stat(QFile::encodeName(confPath()).constData(), &after), 0);
+        QVERIFY(after.st_ino != before.st_ino);
+        QCOMPARE(old.readAll(), QByteArray("[Option]\nA=1\n"));  // never written in place
+        QCOMPARE(readFile(), QByteArray("[Option]\nA=2\n"));
+        QCOMPARE(QDir(dir.path() + QStringLiteral("/xdg")).entryList(QDir::Files), QStringList{"Test.conf"});
+    }
+
+    void directoryInPlaceOfFile()
+    {
+        QVERIFY(QDir().mkpath(confPath()));
+        {
+            Config c(QStringLiteral("Test"));
+            c.setGroup(QStringLiteral("Option"));
+            QCOMPARE(c.readNumEntry(QStringLiteral("A"), 5), 5);
+            c.writeEntry(QStringLiteral("A"), 2);
+        }  // the write fails; nothing may crash
+        QVERIFY(QFileInfo(confPath()).isDir());
+        QVERIFY(QDir().rmdir(confPath()));
+    }
+
+    void unwritableFolderKeepsOldContent()
+    {
+        writeFile("[Option]\nA=1\n");
+        const QString folder = dir.path() + QStringLiteral("/xdg");
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner
+                                                  | QFileDevice::ReadOther | QFileDevice::ExeOther));
+        auto writeTwo = [] {
+            Config c(QStringLiteral("Test"));
+            c.setGroup(QStringLiteral("Option"));
+            c.writeEntry(QStringLiteral("A"), 2);
+        };
+        if (::geteuid() == 0) {
+            // Root writes anywhere: write as an unprivileged user in a child process.
+            QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                         | QFileDevice::ExeOwner | QFileDevice::ExeOther));
+            const pid_t pid = ::fork();
+            QVERIFY(pid >= 0);
+            if (pid == 0) {
+                if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                    ::_exit(3);
+                writeTwo();
+                ::_exit(0);
+            }
+            int status = 0;
+            QCOMPARE(::waitpid(pid, &status, 0), pid);
+            QVERIFY(WIFEXITED(status));
+            QCOMPARE(WEXITSTATUS(status), 0);
+        } else {
+            writeTwo();
+        }
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        QCOMPARE(readFile(), QByteArray("[Option]\nA=1\n"));
+    }
+
+    void unreadableFileReadsEmpty()
+    {
+        if (::geteuid() == 0)
+            QSKIP("root reads files without read permission");
+        writeFile("[Option]\nA=1\n");
+        QVERIFY(QFile::setPermissions(confPath(), QFileDevice::WriteOwner));
+        Config c(QStringLiteral("Test"));
+        c.setGroup(QStringLiteral("Option"));
+        QCOMPARE(c.readNumEntry(QStringLiteral("A"), 9), 9);
+    }
+
+    void createsMissingFolder()
+    {
+        const QString nested = dir.path() + QStringLiteral("/fresh/deeper");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(nested));
+        {
+            Config c(QStringLiteral("Test"));
+            c.setGroup(QStringLiteral("File"));
+            c.writeEntry(QStringLiteral("Serial"), 3);
+        }
+        QFile f(nested + QStringLiteral("/Test.conf"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("[File]\nSerial=3\n"));
+    }
+
+    void longValue()
+    {
+        const QString value(10000, QLatin1Char('x'));
+        {
+            Config c(QStringLiteral("Test"));
+            c.setGroup(QStringLiteral("Option"));
+            c.writeEntry(QStringLiteral("Long"), value + QStringLiteral("end"));
+        }
+        Config c(QStringLiteral("Test"));
+        c.setGroup(QStringLiteral("Option"));
+        QCOMPARE(c.readEntry(QStringLiteral("Long")), value + QStringLiteral("end"));
+    }
+
+    void lineBreakInValueRefused()
+    {
+        {
+            Config c(QStringLiteral("Test"));
+            c.setGroup(QStringLiteral("Option"));
+            c.writeEntry(QStringLiteral("Prefix"), QStringLiteral("ok"));
+            c.writeEntry(QStringLiteral("Prefix"), QStringLiteral("x\n[File]\nSerial=9"));
+            c.writeEntry(QStringLiteral("Bad=Key"), 1);
+        }
+        QCOMPARE(readFile(), QByteArray("[Option]\nPrefix=ok\n"));
+    }
+
+    void binaryJunk()
+    {
+        QByteArray junk;
+        for (int i = 0; i < 4096; ++i)
+            junk += char((i * 7919 + 13) % 256);
+        junk += QByteArray("\0[Option]\0\nA=\x01\x02\n", 18);
+        writeFile(junk + "\n[Option]\nGood=4\n");
+        Config c(QStringLiteral("Test"));
+        c.setGroup(QStringLiteral("Option"));
+        QCOMPARE(c.readNumEntry(QStringLiteral("A"), 6), 6);
+        QCOMPARE(c.readNumEntry(QStringLiteral("Good"), 6), 4);
+    }
+
+    void missingFile()
+    {
+        {
+            Config c(QStringLiteral("Test"));
+            c.setGroup(QStringLiteral("Option"));
+            QVERIFY(!c.hasKey(QStringLiteral("A")));
+            QCOMPARE(c.readEntry(QStringLiteral("A"), QStringLiteral("d")), QStringLiteral("d"));
+        }
+        QVERIFY(!QFileInfo::exists(confPath()));  // reading alone creates nothing
+    }
+
+    void location_data()
+    {
+        QTest::addColumn<QByteArray>("xdg");
+        QTest::addColumn<QByteArray>("home");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("xdg set") << QByteArray("/cfg") << QByteArray("/home/u") << QStringLiteral("/cfg/N.conf");
+        QTest::newRow("xdg empty") << QByteArray("") << QByteArray("/home/u") << QStringLiteral("/home/u/.config/N.conf");
+        QTest::newRow("xdg relative") << QByteArray("rel") << QByteArray("/home/u") << QStringLiteral("/home/u/.config/N.conf");
+        QTest::newRow("neither") << QByteArray("") << QByteArray("") << QString();
+    }
+    void location()
+    {
+        QFETCH(QByteArray, xdg);
+        QFETCH(QByteArray, home);
+        QFETCH(QString, expected);
+        const QByteArray savedHome = qgetenv("HOME");
+        qputenv("XDG_CONFIG_HOME", xdg);
+        qputenv("HOME", home);
+        const QString path = Config::filePath(QStringLiteral("N"));
+        qputenv("HOME", savedHome);
+        QCOMPARE(path, expected);
+        QCOMPARE(Config::filePath(QStringLiteral("../N")), QString());
+    }
+
+    void homeFallbackReadsAndWrites()
+    {
+        const QByteArray savedHome = qgetenv("HOME");
+        qunsetenv("XDG_CONFIG_HOME");
+        qputenv("HOME", QFile::encodeName(dir.path() + QStringLiteral("/home")));
+        {
+            Config c(QStringLiteral("Test"));
+            c.setGroup(QStringLiteral("Option"));
+            c.writeEntry(QStringLiteral("A"), 8);
+        }
+        const bool written = QFileInfo::exists(dir.path() + QStringLiteral("/home/.config/Test.conf"));
+        qputenv("HOME", savedHome);
+        QVERIFY(written);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConfig)
+#include "tst_config.moc"

@@ -1,0 +1,180 @@
+// Power status, storage names, icons and QCop messages of the environment stand-in.
+#include "platform/powerstatus.h"
+#include "platform/qcop.h"
+#include "platform/resource.h"
+#include "platform/storageinfo.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Supply = QMap<QString, QString>;  // attribute file -> content
+using Supplies = QMap<QString, Supply>; // folder name -> attributes
+
+class TestEnvironment : public QObject {
+    Q_OBJECT
+
+private slots:
+    void power_data()
+    {
+        QTest::addColumn<Supplies>("supplies");
+        QTest::addColumn<int>("ac");
+        QTest::addColumn<int>("battery");
+        QTest::addColumn<int>("percent");
+        const Supply mainsOn{{"type", "Mains\n"}, {"online", "1\n"}};
+        const Supply mainsOff{{"type", "Mains\n"}, {"online", "0\n"}};
+        auto bat = [](const char* status, const char* capacity) {
+            return Supply{{"type", "Battery\n"}, {"status", QString::fromLatin1(status) + "\n"},
+                          {"capacity", QString::fromLatin1(capacity) + "\n"}};
+        };
+        QTest::newRow("empty folder: mains") << Supplies{} << int(PowerStatus::Online) << 0 << -1;
+        QTest::newRow("mains online, charging")
+            << Supplies{{"AC", mainsOn}, {"BAT0", bat("Charging", "50")}}
+            << int(PowerStatus::Online) << (PowerStatus::Good | PowerStatus::Charging) << 50;
+        QTest::newRow("mains offline, good")
+            << Supplies{{"AC", mainsOff}, {"BAT0", bat("Discharging", "80")}}
+            << int(PowerStatus::Offline) << int(PowerStatus::Good) << 80;
+        QTest::newRow("battery only, good") << Supplies{{"BAT0", bat("Discharging", "21")}}
+                                            << int(PowerStatus::Offline) << int(PowerStatus::Good) << 21;
+        QTest::newRow("battery only, low at the limit") << Supplies{{"BAT0", bat("Discharging", "20")}}
+                                                        << int(PowerStatus::Offline) << int(PowerStatus::Low) << 20;
+        QTest::newRow("battery only, low charging")
+            << Supplies{{"BAT0", bat("Charging", "5")}} << int(PowerStatus::Offline)
+            << (PowerStatus::Low | PowerStatus::Charging) << 5;
+        QTest::newRow("battery only, full at low capacity")
+            << Supplies{{"BAT0", bat("Full", "10")}} << int(PowerStatus::Offline) << int(PowerStatus::Good) << 10;
+        QTest::newRow("battery without capacity")
+            << Supplies{{"BAT0", Supply{{"type", "Battery"}, {"status", "Discharging"}}}}
+            << int(PowerStatus::Offline) << int(PowerStatus::Low) << -1;
+        QTest::newRow("mains online without battery") << Supplies{{"AC", mainsOn}} << int(PowerStatus::Online) << 0 << -1;
+        QTest::newRow("usb supply is not mains")
+            << Supplies{{"usb", Supply{{"type", "USB"}, {"online", "1"}}}, {"BAT0", bat("Discharging", "90")}}
+            << int(PowerStatus::Offline) << int(PowerStatus::Good) << 90;
+    }
+    void power()
+    {
+        QFETCH(Supplies, supplies);
+        QFETCH(int, ac);
+        QFETCH(int, battery);
+        QFETCH(int, percent);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        for (auto it = supplies.cbegin(); it != supplies.cend(); ++it) {
+            QVERIFY(QDir(dir.path()).mkdir(it.key()));
+            for (auto attr = it->cbegin(); attr != it->cend(); ++attr) {
+                QFile f(dir.path() + "/" + it.key() + "/" + attr.key());
+                QVERIFY(f.open(QIODevice::WriteOnly));
+                f.write(attr->toLatin1());
+            }
+        }
+        qputenv("PDA_POWER_SUPPLY_DIR", QFile::encodeName(dir.path()));
+        const PowerStatus s = PowerStatusManager::readStatus();
+        QCOMPARE(s.acStatus, ac);
+        QCOMPARE(s.batteryStatus, battery);
+        QCOMPARE(s.batteryPercent, percent);
+    }
+
+    void powerMissingFolder()
+    {
+        qputenv("PDA_POWER_SUPPLY_DIR", "/nonexistent/power_supply");
+        const PowerStatus s = PowerStatusManager::readStatus();
+        QCOMPARE(s.acStatus, int(PowerStatus::Online));
+        QCOMPARE(s.batteryStatus, 0);
+    }
+
+    void storageNames()
+    {
+        QCOMPARE(StorageInfo::getDefaultStorageName(0, false), QStringLiteral("Internal Storage"));
+        QCOMPARE(StorageInfo::getDefaultStorageName(1, false), QStringLiteral("Memory Card"));
+        QCOMPARE(StorageInfo::getDefaultStorageName(2, false), QString());
+        QCOMPARE(StorageInfo::getDefaultStorageName(-1, false), QString());
+    }
+
+    void icons_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const char* name : {"Camera", "fullscreen", "camera/CameraN.png", "camera/CameraR.png", "up", "back"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void icons()
+    {
+        QFETCH(QString, name);
+        const QPixmap p = Resource::loadPixmap(name);
+        QVERIFY(!p.isNull());
+        QCOMPARE(p.size(), QSize(24, 24));
+        // Something is drawn: not one flat colour.
+        const QImage img = p.toImage();
+        QSet<QRgb> colours;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                colours.insert(img.pixel(x, y));
+        QVERIFY(colours.size() > 2);
+    }
+
+    void iconsDiffer()
+    {
+        const QImage normal = Resource::loadPixmap("camera/CameraN.png").toImage();
+        const QImage mirror = Resource::loadPixmap("camera/CameraR.png").toImage();
+        QVERIFY(normal != mirror);
+        // The mirror image, up to anti-aliasing at the edges.
+        const QImage flipped = normal.mirrored(true, false);
+        int differing = 0;
+        for (int y = 0; y < 24; ++y) {
+            for (int x = 0; x < 24; ++x) {
+                const QRgb a = flipped.pixel(x, y), b = mirror.pixel(x, y);
+                if (qAbs(qRed(a) - qRed(b)) > 48 || qAbs(qGreen(a) - qGreen(b)) > 48
+                    || qAbs(qBlue(a) - qBlue(b)) > 48 || qAbs(qAlpha(a) - qAlpha(b)) > 48)
+                    ++differing;
+            }
+        }
+        QVERIFY2(differing < 24 * 24 / 20, qPrintable(QString::number(differing)));
+        QVERIFY(Resource::loadPixmap("up").toImage() != Resource::loadPixmap("back").toImage());
+    }
+
+    void unknownIcon()
+    {
+        QVERIFY(Resource::loadPixmap("nothing").isNull());
+        QVERIFY(Resource::loadPixmap("").isNull());
+        QVERIFY(Resource::loadPixmap("camera").isNull());  // names are case-sensitive
+    }
+
+    void qcopDelivered()
+    {
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("no D-Bus session bus (run under dbus-run-session)");
+        QCopChannel card("QPE/Card");
+        QCopChannel system("QPE/System");
+        QSignalSpy cardSpy(&card, &QCopChannel::received);
+        QSignalSpy systemSpy(&system, &QCopChannel::received);
+        QByteArray expected;
+        {
+            QDataStream ds(&expected, QIODevice::WriteOnly);
+            ds << 42 << "" << QString("text");
+        }
+        {
+            QCopEnvelope e("QPE/System", "setScreenSaverMode(int)");
+            e << 42 << "" << QString("text");
+        }
+        {
+            QCopEnvelope e("QPE/Other", "ignored()");
+        }
+        QTRY_COMPARE(systemSpy.count(), 1);
+        QCOMPARE(systemSpy.at(0).at(0).toByteArray(), QByteArray("setScreenSaverMode(int)"));
+        QCOMPARE(systemSpy.at(0).at(1).toByteArray(), expected);
+        {
+            QCopEnvelope e("QPE/Card", "mtabChanged()");
+        }
+        QTRY_COMPARE(cardSpy.count(), 1);
+        QCOMPARE(cardSpy.at(0).at(0).toByteArray(), QByteArray("mtabChanged()"));
+        QVERIFY(cardSpy.at(0).at(1).toByteArray().isEmpty());
+        QTest::qWait(50);
+        QCOMPARE(systemSpy.count(), 1);  // neither the card nor the other channel's message
+    }
+};
+
+QTEST_MAIN(TestEnvironment)
+#include "tst_environment.moc"
