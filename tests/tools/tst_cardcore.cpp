@@ -1,0 +1,518 @@
+// The card emulator's core without FUSE: commands, state, status word, frames, log lines.
+#include "tools/card-emulator/core/cardcommand.h"
+#include "tools/card-emulator/core/cardlog.h"
+#include "tools/card-emulator/core/cardstate.h"
+#include "tools/card-emulator/core/scene.h"
+
+#include <QtTest>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+using namespace card;
+
+Q_DECLARE_METATYPE(card::Geometry)
+
+namespace {
+
+// A scene whose colour tells where it was sampled: red = u in 32 steps, green = v in 64.
+class CoordinateScene : public Scene {
+public:
+    std::uint16_t colourAt(std::uint32_t u, std::uint32_t v) const override
+    {
+        return std::uint16_t(((u >> 11) << 11) | ((v >> 10) << 5));
+    }
+};
+
+std::uint16_t pixel(const std::vector<std::uint8_t>& buf, const Geometry& g, int x, int y)
+{
+    std::uint16_t p;
+    std::memcpy(&p, buf.data() + std::size_t(y) * g.stride + 2 * x, 2);
+    return p;
+}
+
+void collect(void* context, const std::string& line)
+{
+    static_cast<QStringList*>(context)->append(QString::fromStdString(line));
+}
+
+void control(CardState& s, const char* text)
+{
+    std::vector<ControlCommand> commands;
+    QVERIFY2(parseControlText(text, std::strlen(text), commands), text);
+    for (const ControlCommand& c : commands)
+        s.apply(c, 0);
+}
+
+WriteOutcome send(CardState& s, const char* text, std::uint64_t handle = 1, std::uint64_t now = 0)
+{
+    return s.write(text, std::strlen(text), handle, now);
+}
+
+constexpr std::uint16_t R = TestCardScene::red, G = TestCardScene::green,
+                        B = TestCardScene::blue, Y = TestCardScene::yellow;
+
+}  // namespace
+
+class TestCardCore : public QObject {
+    Q_OBJECT
+private slots:
+    void nodeCommands_data();
+    void nodeCommands();
+    void controlLines_data();
+    void controlLines();
+    void controlTextIsAllOrNothing();
+    void statusWord_data();
+    void statusWord();
+    void shutterClearedByB();
+    void malformedKeepsGeometry();
+    void injectedFaults();
+    void unplugKillsOldDescriptors();
+    void freezeAndMotion();
+    void slowCaptureHalvesRate();
+    void placement_data();
+    void placement();
+    void quarterPoints_data();
+    void quarterPoints();
+    void zoomField_data();
+    void zoomField();
+    void rotationOrder();
+    void logLines();
+};
+
+void TestCardCore::nodeCommands_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("value");  // mode, or the geometry's width
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("M=0") << QByteArray("M=0") << int(NodeCommand::Mode) << 0 << "";
+    QTest::newRow("M=15") << QByteArray("M=15") << int(NodeCommand::Mode) << 15 << "";
+    QTest::newRow("M=16 out of range") << QByteArray("M=16") << 0 << 0 << "mode";
+    QTest::newRow("M=-1") << QByteArray("M=-1") << 0 << 0 << "mode";
+    QTest::newRow("M= no digits") << QByteArray("M=") << 0 << 0 << "syntax";
+    QTest::newRow("M alone") << QByteArray("M") << 0 << 0 << "syntax";
+    QTest::newRow("M=1 newline") << QByteArray("M=1\n") << 0 << 0 << "trailing";
+    QTest::newRow("M=1 NUL") << QByteArray("M=1\0", 4) << 0 << 0 << "trailing";
+    QTest::newRow("M=+1") << QByteArray("M=+1") << 0 << 0 << "syntax";
+    QTest::newRow("M huge") << QByteArray("M=99999999999") << 0 << 0 << "syntax";
+    QTest::newRow("R preview") << QByteArray("R=240,160,256,480") << int(NodeCommand::SetGeometry)
+                               << 240 << "";
+    QTest::newRow("S direct") << QByteArray("S=160,240,256,640") << int(NodeCommand::SetGeometry)
+                              << 160 << "";
+    QTest::newRow("R full buffer") << QByteArray("R=640,480,1024,1280")
+                                   << int(NodeCommand::SetGeometry) << 640 << "";
+    QTest::newRow("R one row past the buffer") << QByteArray("R=640,481,256,1280") << 0 << 0
+                                               << "too-large";
+    QTest::newRow("R huge stride") << QByteArray("R=2,2,256,2147483647") << 0 << 0
+                                   << "too-large";
+    QTest::newRow("R=1,2") << QByteArray("R=1,2") << 0 << 0 << "syntax";
+    QTest::newRow("R negative width") << QByteArray("R=-5,10,256,480") << 0 << 0 << "size";
+    QTest::newRow("R zero height") << QByteArray("R=5,0,256,480") << 0 << 0 << "size";
+    QTest::newRow("R stride below row") << QByteArray("R=240,160,256,479") << 0 << 0
+                                        << "stride";
+    QTest::newRow("R zoom 255") << QByteArray("R=240,160,255,480") << 0 << 0 << "zoom";
+    QTest::newRow("R zoom 4097") << QByteArray("R=240,160,4097,480") << 0 << 0 << "zoom";
+    QTest::newRow("R trailing") << QByteArray("R=240,160,256,480x") << 0 << 0 << "trailing";
+    QTest::newRow("R five numbers") << QByteArray("R=240,160,256,480,1") << 0 << 0
+                                    << "trailing";
+    QTest::newRow("R spaces") << QByteArray("R=240, 160,256,480") << 0 << 0 << "syntax";
+    QTest::newRow("B") << QByteArray("B") << int(NodeCommand::ShutterDone) << 0 << "";
+    QTest::newRow("C") << QByteArray("C") << int(NodeCommand::Clear) << 0 << "";
+    QTest::newRow("BB") << QByteArray("BB") << 0 << 0 << "trailing";
+    QTest::newRow("empty") << QByteArray("") << 0 << 0 << "empty";
+    QTest::newRow("lower case m") << QByteArray("m=1") << 0 << 0 << "unknown";
+}
+
+void TestCardCore::nodeCommands()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, kind);
+    QFETCH(int, value);
+    QFETCH(QString, reason);
+    const NodeCommand c = parseNodeCommand(bytes.constData(), std::size_t(bytes.size()));
+    QCOMPARE(int(c.kind), kind);
+    if (kind == NodeCommand::Mode)
+        QCOMPARE(c.mode, value);
+    if (kind == NodeCommand::SetGeometry) {
+        QCOMPARE(c.geometry.width, value);
+        QCOMPARE(c.geometry.upright, bytes.startsWith('R'));
+    }
+    if (kind == NodeCommand::Invalid)
+        QCOMPARE(QString(c.reason), reason);
+}
+
+void TestCardCore::controlLines_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("value");
+
+    QTest::newRow("shutter") << "shutter" << true << int(ControlCommand::Shutter) << 0;
+    QTest::newRow("blanks and CR") << "  busy\t1 \r" << true << int(ControlCommand::Busy) << 1;
+    QTest::newRow("orientation 0") << "orientation 0" << true
+                                   << int(ControlCommand::Orientation) << 0;
+    QTest::newRow("busy 2") << "busy 2" << false << 0 << 0;
+    QTest::newRow("busy no value") << "busy" << false << 0 << 0;
+    QTest::newRow("present 1x") << "present 1x" << false << 0 << 0;
+    QTest::newRow("fail-reads 3") << "fail-reads 3" << true << int(ControlCommand::FailReads)
+                                  << 3;
+    QTest::newRow("fail-reads -1") << "fail-reads -1" << false << 0 << 0;
+    QTest::newRow("short-read 0") << "short-read 0" << true << int(ControlCommand::ShortRead)
+                                  << 0;
+    QTest::newRow("frame-ms 10000") << "frame-ms 10000" << true << int(ControlCommand::FrameMs)
+                                    << 10000;
+    QTest::newRow("frame-ms 10001") << "frame-ms 10001" << false << 0 << 0;
+    QTest::newRow("unplug now") << "unplug now" << false << 0 << 0;
+    QTest::newRow("plug") << "plug" << true << int(ControlCommand::Plug) << 0;
+    QTest::newRow("prefix of a word") << "shut" << false << 0 << 0;
+    QTest::newRow("unknown") << "explode" << false << 0 << 0;
+}
+
+void TestCardCore::controlLines()
+{
+    QFETCH(QString, line);
+    QFETCH(bool, ok);
+    QFETCH(int, kind);
+    QFETCH(int, value);
+    const QByteArray bytes = line.toLatin1();
+    ControlCommand c;
+    QCOMPARE(parseControlLine(std::string_view(bytes.constData(), bytes.size()), c), ok);
+    if (ok) {
+        QCOMPARE(int(c.kind), kind);
+        QCOMPARE(c.value, long(value));
+    }
+}
+
+void TestCardCore::controlTextIsAllOrNothing()
+{
+    std::vector<ControlCommand> out(1);
+    const char bad[] = "busy 1\nbogus\n";
+    QVERIFY(!parseControlText(bad, sizeof bad - 1, out));
+    QCOMPARE(out.size(), std::size_t(1));  // untouched
+
+    const char good[] = "busy 1\n\nshutter\n";
+    QVERIFY(parseControlText(good, sizeof good - 1, out));
+    QCOMPARE(out.size(), std::size_t(2));
+    QCOMPARE(int(out[1].kind), int(ControlCommand::Shutter));
+}
+
+void TestCardCore::statusWord_data()
+{
+    QTest::addColumn<QString>("commands");
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<int>("bits");
+
+    QTest::newRow("fresh card") << "" << "sowP" << 0x08;
+    QTest::newRow("shutter") << "shutter" << "SowP" << 0x09;
+    QTest::newRow("orientation") << "orientation 1" << "sOwP" << 0x0a;
+    QTest::newRow("busy") << "busy 1" << "soWP" << 0x0c;
+    QTest::newRow("absent") << "present 0" << "sowp" << 0x00;
+    QTest::newRow("all") << "shutter\norientation 1\nbusy 1" << "SOWP" << 0x0f;
+    QTest::newRow("busy and back") << "busy 1\nbusy 0" << "sowP" << 0x08;
+}
+
+void TestCardCore::statusWord()
+{
+    QFETCH(QString, commands);
+    QFETCH(QString, word);
+    QFETCH(int, bits);
+    CardState s(0);
+    control(s, commands.toLatin1().constData());
+    std::uint64_t h = 0;
+    QCOMPARE(s.open(h), 0);
+    const ReadPlan plan = s.read(4, h, 0);
+    QCOMPARE(plan.error, 0);
+    QVERIFY(plan.status);
+    QCOMPARE(QString::fromLatin1(plan.word.data(), 4), word);
+    int decoded = 0;
+    for (int i = 0; i < 4; ++i)
+        decoded |= (plan.word[i] >= 'A' && plan.word[i] <= 'Z') << i;
+    QCOMPARE(decoded, bits);
+}
+
+void TestCardCore::shutterClearedByB()
+{
+    CardState s(0);
+    std::uint64_t h = 0;
+    s.open(h);
+    control(s, "shutter");
+    QCOMPARE(s.read(4, h, 0).word[0], 'S');
+    QCOMPARE(s.read(4, h, 0).word[0], 'S');  // stays until the application answers
+    send(s, "C", h);
+    QCOMPARE(s.read(4, h, 0).word[0], 'S');
+    send(s, "B", h);
+    QCOMPARE(s.read(4, h, 0).word[0], 's');
+}
+
+void TestCardCore::malformedKeepsGeometry()
+{
+    CardState s(0);
+    std::uint64_t h = 0;
+    s.open(h);
+    QCOMPARE(send(s, "R=240,160,512,480", h).ignored, false);
+    const Geometry good = s.geometry();
+    for (const char* bad : {"R=1,2", "R=-5,10,256,480", "R=640,480,256,1280x", "S=641,480,256,1282",
+                            "R=", "M=", "M=99"}) {
+        const WriteOutcome out = send(s, bad, h);
+        QCOMPARE(out.error, 0);
+        QVERIFY2(out.ignored, bad);
+    }
+    QCOMPARE(s.geometry(), good);
+    QCOMPARE(s.mode(), 0);
+}
+
+void TestCardCore::injectedFaults()
+{
+    CardState s(0);
+    std::uint64_t h = 0;
+    s.open(h);
+    control(s, "fail-reads 2");
+    QCOMPARE(s.read(4, h, 0).error, EIO);
+    QCOMPARE(s.read(153600, h, 0).error, EIO);
+    QCOMPARE(s.read(4, h, 0).error, 0);
+
+    control(s, "short-read 2");
+    ReadPlan p = s.read(4, h, 0);
+    QCOMPARE(p.length, std::size_t(2));
+    QVERIFY(p.status);  // the asked length decides: still the status word
+    QCOMPARE(s.read(4, h, 0).length, std::size_t(4));  // once only
+
+    control(s, "short-read 9999");
+    QCOMPARE(s.read(100, h, 0).length, std::size_t(100));  // never more than asked
+
+    control(s, "fail-writes 1");
+    QCOMPARE(send(s, "M=1", h).error, EIO);
+    QCOMPARE(s.mode(), 0);  // a failed write changes nothing
+    QCOMPARE(send(s, "M=1", h).error, 0);
+    QCOMPARE(s.mode(), 1);
+}
+
+void TestCardCore::unplugKillsOldDescriptors()
+{
+    CardState s(0);
+    std::uint64_t old = 0;
+    QCOMPARE(s.open(old), 0);
+    control(s, "unplug");
+    std::uint64_t h = 0;
+    QCOMPARE(s.open(h), ENODEV);
+    QCOMPARE(s.read(4, old, 0).error, EIO);
+    QCOMPARE(send(s, "M=1", old).error, EIO);
+    control(s, "plug");
+    QCOMPARE(s.open(h), 0);
+    QCOMPARE(s.read(4, h, 0).error, 0);
+    // A descriptor of the card that was taken out stays dead.
+    QCOMPARE(s.read(4, old, 0).error, EIO);
+    QCOMPARE(send(s, "B", old).error, EIO);
+}
+
+void TestCardCore::freezeAndMotion()
+{
+    CardState s(0);
+    std::uint64_t h = 0;
+    s.open(h);
+    send(s, "M=1", h, 1000);
+    send(s, "M=0", h, 1250);  // takes the picture
+    const SceneTime a = s.read(153600, h, 5000).time;
+    const SceneTime b = s.read(153600, h, 9000).time;
+    QCOMPARE(a.motionMs, 250u);
+    QCOMPARE(b.motionMs, a.motionMs);
+    QCOMPARE(b.frame, a.frame);
+    send(s, "M=1", h, 10000);
+    const SceneTime live = s.read(153600, h, 10100).time;
+    QCOMPARE(live.motionMs, 350u);
+    QCOMPARE(live.frame, a.frame + 1);
+    send(s, "M=3", h, 10200);  // slow capture switched on: capture stays enabled
+    QCOMPARE(s.read(153600, h, 10300).time.motionMs, 550u);
+}
+
+void TestCardCore::slowCaptureHalvesRate()
+{
+    CardState s(40);
+    std::uint64_t h = 0;
+    s.open(h);
+    QCOMPARE(s.frameDelayMs(), 40);
+    send(s, "M=3", h);
+    QCOMPARE(s.frameDelayMs(), 80);
+    send(s, "M=1", h);
+    QCOMPARE(s.frameDelayMs(), 40);
+}
+
+void TestCardCore::placement_data()
+{
+    QTest::addColumn<Geometry>("geometry");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("rows");  // whole rows that must be delivered
+
+    QTest::newRow("packed") << Geometry{true, 4, 3, 256, 8} << 24 << 3;
+    QTest::newRow("stride gap") << Geometry{true, 4, 3, 256, 16} << 64 << 3;
+    QTest::newRow("exactly three rows") << Geometry{true, 4, 3, 256, 16} << 40 << 3;
+    QTest::newRow("one byte short") << Geometry{true, 4, 3, 256, 16} << 39 << 2;
+    QTest::newRow("less than a row") << Geometry{true, 4, 3, 256, 16} << 7 << 0;
+    QTest::newRow("odd stride") << Geometry{true, 3, 2, 256, 7} << 20 << 2;
+    QTest::newRow("S") << Geometry{false, 3, 5, 256, 10} << 50 << 5;
+    QTest::newRow("default in a status-size read") << Geometry{} << 6 << 0;
+    QTest::newRow("default clamped") << Geometry{} << 4800 << 10;
+}
+
+void TestCardCore::placement()
+{
+    QFETCH(Geometry, geometry);
+    QFETCH(int, length);
+    QFETCH(int, rows);
+    CoordinateScene scene;
+    FrameRenderer renderer(scene);
+    // Guard bytes after the buffer catch any write past its end.
+    std::vector<std::uint8_t> buf(std::size_t(length) + 16, 0xAA);
+    renderer.render(geometry, 0, SceneTime{}, buf.data(), std::size_t(length));
+    for (int i = 0; i < 16; ++i)
+        QCOMPARE(int(buf[std::size_t(length) + i]), 0xAA);
+    for (int b = 0; b < length; ++b) {
+        const int row = b / geometry.stride;
+        const int col = b % geometry.stride;
+        const bool inFrame = row < rows && col < 2 * geometry.width;
+        if (!inFrame) {
+            QVERIFY2(buf[std::size_t(b)] == 0, qPrintable(QString("byte %1").arg(b)));
+            continue;
+        }
+        std::uint32_t u, v;
+        renderer.sceneCoordinates(geometry, 0, col / 2, row, u, v);
+        if (col % 2 == 1)
+            QCOMPARE(pixel(buf, geometry, col / 2, row), scene.colourAt(u, v));
+    }
+}
+
+void TestCardCore::quarterPoints_data()
+{
+    QTest::addColumn<Geometry>("geometry");
+    QTest::addColumn<int>("mode");
+    // Colours at a quarter from each corner of the frame: top-left, top-right, bottom-left,
+    // bottom-right.
+    QTest::addColumn<QList<int>>("colours");
+
+    const Geometry r{true, 240, 160, 256, 480};
+    const Geometry s{false, 160, 240, 256, 320};
+    for (int zoom : {256, 512, 1024}) {
+        Geometry rz = r, sz = s;
+        rz.zoom = sz.zoom = zoom;
+        const QByteArray z = QByteArray::number(zoom);
+        QTest::newRow("R " + z) << rz << 1 << QList<int>{R, G, B, Y};
+        QTest::newRow("R mirror " + z) << rz << 5 << QList<int>{G, R, Y, B};
+        QTest::newRow("R flip " + z) << rz << 9 << QList<int>{B, Y, R, G};
+        QTest::newRow("R both " + z) << rz << 13 << QList<int>{Y, B, G, R};
+        // Turned counter-clockwise: the scene's right column is the frame's top row.
+        QTest::newRow("S " + z) << sz << 1 << QList<int>{G, Y, R, B};
+        QTest::newRow("S mirror " + z) << sz << 5 << QList<int>{R, B, G, Y};
+        QTest::newRow("S flip " + z) << sz << 9 << QList<int>{Y, G, B, R};
+    }
+}
+
+void TestCardCore::quarterPoints()
+{
+    QFETCH(Geometry, geometry);
+    QFETCH(int, mode);
+    QFETCH(QList<int>, colours);
+    TestCardScene scene;
+    FrameRenderer renderer(scene);
+    std::vector<std::uint8_t> buf(std::size_t(geometry.stride) * geometry.height);
+    renderer.render(geometry, mode, SceneTime{1234, 5678}, buf.data(), buf.size());
+    const int x0 = geometry.width / 4, x1 = geometry.width - 1 - geometry.width / 4;
+    const int y0 = geometry.height / 4, y1 = geometry.height - 1 - geometry.height / 4;
+    QCOMPARE(int(pixel(buf, geometry, x0, y0)), colours[0]);
+    QCOMPARE(int(pixel(buf, geometry, x1, y0)), colours[1]);
+    QCOMPARE(int(pixel(buf, geometry, x0, y1)), colours[2]);
+    QCOMPARE(int(pixel(buf, geometry, x1, y1)), colours[3]);
+    // Seen upright the arrow points up: the column through the middle is white below the
+    // tip and not above it.
+    if (geometry.upright && !(mode & 8) && geometry.zoom == 256) {
+        QCOMPARE(pixel(buf, geometry, geometry.width / 2, geometry.height * 40 / 100),
+                 TestCardScene::white);
+        QVERIFY(pixel(buf, geometry, geometry.width / 2, geometry.height * 34 / 100)
+                != TestCardScene::white);
+    }
+}
+
+void TestCardCore::zoomField_data()
+{
+    QTest::addColumn<int>("zoom");
+    QTest::addColumn<double>("left");  // the scene coordinate the first column shows
+
+    QTest::newRow("whole field") << 256 << 0.0;
+    QTest::newRow("central half") << 512 << 0.25;
+    QTest::newRow("central quarter") << 1024 << 0.375;
+}
+
+void TestCardCore::zoomField()
+{
+    QFETCH(int, zoom);
+    QFETCH(double, left);
+    CoordinateScene scene;
+    FrameRenderer renderer(scene);
+    const Geometry g{true, 320, 240, zoom, 640};
+    std::uint32_t u0, v0, u1, v1;
+    renderer.sceneCoordinates(g, 0, 0, 0, u0, v0);
+    renderer.sceneCoordinates(g, 0, g.width - 1, g.height - 1, u1, v1);
+    const double tolerance = 1.0 / g.width;
+    QVERIFY2(qAbs(u0 / 65536.0 - left) < tolerance, qPrintable(QString::number(u0 / 65536.0)));
+    QVERIFY(qAbs(v0 / 65536.0 - left) < tolerance);
+    QVERIFY(qAbs(u1 / 65536.0 - (1.0 - left)) < tolerance);
+    QVERIFY(qAbs(v1 / 65536.0 - (1.0 - left)) < tolerance);
+}
+
+void TestCardCore::rotationOrder()
+{
+    // 'S': frame row 0 is the scene's rightmost column read top to bottom.
+    CoordinateScene scene;
+    FrameRenderer renderer(scene);
+    const Geometry g{false, 100, 60, 256, 200};  // the scene seen is 60 wide, 100 high
+    std::uint32_t u, v, uPrev = 0, vPrev = 0;
+    for (int x = 0; x < g.width; ++x) {
+        renderer.sceneCoordinates(g, 0, x, 0, u, v);
+        QVERIFY(u > 65536 - 65536 / 60);  // the rightmost scene column
+        if (x > 0) {
+            QCOMPARE(u, uPrev);
+            QVERIFY(v > vPrev);  // top to bottom
+        }
+        uPrev = u;
+        vPrev = v;
+    }
+    renderer.sceneCoordinates(g, 0, 0, g.height - 1, u, v);
+    QVERIFY(u < 65536 / 60);  // the last row is the leftmost column
+}
+
+void TestCardCore::logLines()
+{
+    QStringList lines;
+    CardLog log;
+    log.setSink(collect, &lines);
+    CardState s(0);
+    std::uint64_t h = 0;
+    log.open(s.open(h));
+    const char* cmds[] = {"M=1", "R=1,2", "A B"};
+    for (const char* c : cmds)
+        log.write(c, std::strlen(c), send(s, c, h));
+    control(s, "fail-writes 1");
+    log.write("B", 1, send(s, "B", h));
+    const ReadPlan p = s.read(4, h, 0);
+    log.read(4, p.length, p.error);
+    log.read(153600, 0, EIO);
+    log.ioctl("ioctl", 0x5680, 2, 0);
+    log.ioctl("ioctl", 0x5681, 0, ENOTTY);
+    const char ctl[] = "busy  1\nshutter\n";
+    log.control(ctl, sizeof ctl - 1, true);
+    log.control("bogus\n", 6, false);
+    control(s, "unplug");
+    log.open(s.open(h));
+    log.close();
+    QCOMPARE(lines, QStringList({"open", "write M=1", "write R=1,2 ignored syntax",
+                                 "write A\\x20B ignored unknown", "write B EIO", "read 4 4",
+                                 "read 153600 EIO", "ioctl 0x5680 2", "ioctl 0x5681 0 ENOTTY",
+                                 "control busy 1", "control shutter", "control bogus EINVAL",
+                                 "open ENODEV", "close"}));
+}
+
+QTEST_GUILESS_MAIN(TestCardCore)
+#include "tst_cardcore.moc"
