@@ -192,7 +192,7 @@ bool paintsToScreen(const QWidget* w)
 }
 
 // Makes the widgets a direct painter was made on behave like screen memory: what the toolkit
-// paints in them is stored in the virtual frame buffer, and what they show is read from it.
+// paints in them is stored in the virtual frame buffer, and a blit's area shows the memory.
 class Presenter : public QObject {
 public:
     void watch(QWidget* w)
@@ -202,13 +202,9 @@ public:
         states.emplace(w, std::make_unique<State>());
         w->installEventFilter(this);
         connect(w, &QObject::destroyed, this, [this](QObject* o) { states.erase(o); });
-        // Memory holds what the widget shows already.
-        if (w->isVisible()) {
-            Screen& s = screen();
-            const QRect area = QRect(QPoint(0, 0), s.logical).translated(-screenOffset(w)) & w->rect();
-            if (!area.isEmpty())
-                storeRendering(w, *states[w], QRegion(area), screenOffset(w));
-        }
+        // Memory starts out holding what the widget shows already.
+        if (w->isVisible())
+            capture(w, QRegion(w->rect()));
     }
 
     // Shows the freshly written area `blit` (widget coordinates) without painting over it.
@@ -231,66 +227,63 @@ protected:
         if (event->type() != QEvent::Paint)
             return false;
         auto it = states.find(obj);
-        if (it == states.end() || it->second->inRender)
-            return false;
-        Screen& s = screen();
-        if (!s.isVirtual)
+        if (it == states.end() || !screen().isVirtual)
             return false;
         auto* w = static_cast<QWidget*>(obj);
-        State& state = *it->second;
+        const State& state = *it->second;
         const QRegion painted = static_cast<QPaintEvent*>(event)->region();
-        const QPoint offset = screenOffset(w);
-        const QRect onScreen = QRect(QPoint(0, 0), s.logical).translated(-offset);
         const bool toScreen = paintsToScreen(w);
 
-        // What the toolkit paints itself: everything but the freshly written area; a grab
-        // only needs the part outside the frame buffer.
-        QRegion rendered = painted;
-        if (!toScreen)
-            rendered -= onScreen;
-        else if (state.presenting)
-            rendered -= state.blit;
-        QImage own;
-        if (!rendered.isEmpty()) {
-            own = render(w, state, rendered);
-            if (toScreen)
-                store(s, own, rendered & onScreen, offset);
-        }
+        // The widget paints itself first, as it would on the device ...
+        static_cast<QObject*>(w)->event(event);
 
-        QPainter painter(w);
-        for (const QRect& r : painted - onScreen)
-            painter.drawImage(r.topLeft(), own, r);
-        for (const QRect& r : painted & onScreen)
-            painter.drawImage(r.topLeft(), readLogical(s, r.translated(offset)));
+        // ... and on the screen that lands in memory, except where a blit was just written.
+        Screen& s = screen();
+        const QPoint offset = screenOffset(w);
+        const QRect onScreen = QRect(QPoint(0, 0), s.logical).translated(-offset);
+        QRegion fromMemory;
+        if (!toScreen) {
+            fromMemory = painted & onScreen;  // a grab shows what the screen shows
+        } else if (state.presenting) {
+            capture(w, painted - state.blit);
+            fromMemory = painted & state.blit & onScreen;
+        } else {
+            capture(w, painted);
+        }
+        if (!fromMemory.isEmpty()) {
+            QPainter painter(w);
+            for (const QRect& r : fromMemory)
+                painter.drawImage(r.topLeft(), readLogical(s, r.translated(offset)));
+        }
         return true;
     }
 
 private:
     struct State {
-        bool inRender = false;
         bool presenting = false;
         QRegion blit;
     };
 
-    static QImage render(QWidget* w, State& state, const QRegion& region)
+    // Copies what the window's backing store holds for `region` of the widget into memory.
+    static void capture(QWidget* w, const QRegion& region)
     {
-        QImage image(w->size(), QImage::Format_RGB32);
-        image.fill(Qt::black);
-        state.inRender = true;
-        w->render(&image, QPoint(), region, QWidget::DrawWindowBackground);
-        state.inRender = false;
-        return image;
-    }
-
-    static void store(Screen& s, const QImage& image, const QRegion& region, const QPoint& offset)
-    {
-        for (const QRect& r : region)
-            writeLogical(s, r.translated(offset), image.copy(r));
-    }
-
-    void storeRendering(QWidget* w, State& state, const QRegion& region, const QPoint& offset)
-    {
-        store(screen(), render(w, state, region), region, offset);
+        Screen& s = screen();
+        QBackingStore* store = w->window()->backingStore();
+        QPaintDevice* device = store ? store->paintDevice() : nullptr;
+        if (!device || device->devType() != QInternal::Image)
+            return;
+        const auto* image = static_cast<const QImage*>(device);
+        const qreal dpr = image->devicePixelRatio();
+        const QPoint inWindow = w->mapTo(w->window(), QPoint(0, 0));
+        const QPoint offset = screenOffset(w);
+        const QRegion area = region & w->rect() & QRect(QPoint(0, 0), s.logical).translated(-offset);
+        for (const QRect& r : area) {
+            const QRect source(QPointF((r.topLeft() + inWindow) * dpr).toPoint(), (QSizeF(r.size()) * dpr).toSize());
+            QImage part = image->copy(source);
+            if (part.size() != r.size())
+                part = part.scaled(r.size());
+            writeLogical(s, r.translated(offset), part);
+        }
     }
 
     std::unordered_map<QObject*, std::unique_ptr<State>> states;

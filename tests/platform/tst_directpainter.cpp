@@ -1,0 +1,297 @@
+// Direct frame-buffer access on the virtual frame buffer: geometry in every rotation, visible
+// regions, and that the memory behaves like the screen's (blits shown, erases erase).
+#include "platform/directpainter.h"
+#include "platform/virtualscreen.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTest>
+#include <QWidget>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr quint16 red = 0xf800;
+constexpr quint16 blue = 0x001f;
+constexpr quint16 white = 0xffff;
+
+quint16 pixel16(const QImage& img, int x, int y)
+{
+    return reinterpret_cast<const quint16*>(img.constScanLine(y))[x];
+}
+
+// Fills a physical rectangle of the frame buffer, as the viewfinder blit does.
+void fillPhysical(const QDirectPainter& dp, const QRect& r, quint16 value)
+{
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        auto* line = reinterpret_cast<quint16*>(dp.frameBuffer() + y * dp.lineStep());
+        for (int x = r.left(); x <= r.right(); ++x)
+            line[x] = value;
+    }
+}
+
+std::unique_ptr<QWidget> blackWidget(const QRect& geometry)
+{
+    auto w = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    w->setPalette(pal);
+    w->setAutoFillBackground(true);
+    w->setGeometry(geometry);
+    return w;
+}
+
+} // namespace
+
+class TestDirectPainter : public QObject {
+    Q_OBJECT
+
+    void useRotation(int r)
+    {
+        qputenv("PDA_SCREEN_ROTATION", QByteArray::number(r));
+        pda::resetScreen();
+    }
+
+private slots:
+    void cleanup()
+    {
+        qunsetenv("PDA_SCREEN_ROTATION");
+        pda::resetScreen();
+    }
+
+    void mapping_data()
+    {
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<QRect>("logical");
+        QTest::addColumn<QRect>("physical");
+        const QRect square(0, 40, 240, 240);
+        const QRect odd(10, 20, 30, 40);
+        QTest::newRow("r0 square") << 0 << square << QRect(QPoint(0, 40), QPoint(239, 279));
+        QTest::newRow("r1 square") << 1 << square << QRect(QPoint(40, 0), QPoint(279, 239));
+        QTest::newRow("r2 square") << 2 << square << QRect(QPoint(0, 40), QPoint(239, 279));
+        QTest::newRow("r3 square") << 3 << square << QRect(QPoint(40, 0), QPoint(279, 239));
+        QTest::newRow("r0 odd") << 0 << odd << QRect(QPoint(10, 20), QPoint(39, 59));
+        QTest::newRow("r1 odd") << 1 << odd << QRect(QPoint(20, 200), QPoint(59, 229));
+        QTest::newRow("r2 odd") << 2 << odd << QRect(QPoint(200, 260), QPoint(229, 299));
+        QTest::newRow("r3 odd") << 3 << odd << QRect(QPoint(260, 10), QPoint(299, 39));
+        QTest::newRow("r1 whole screen") << 1 << QRect(0, 0, 240, 320) << QRect(0, 0, 320, 240);
+        QTest::newRow("r4 refused") << 4 << odd << QRect();
+        QTest::newRow("r-1 refused") << -1 << odd << QRect();
+    }
+    void mapping()
+    {
+        QFETCH(int, rotation);
+        QFETCH(QRect, logical);
+        QFETCH(QRect, physical);
+        QCOMPARE(pda::logicalToPhysical(logical, rotation, 240, 320), physical);
+    }
+
+    void pointMappingIsOneToOne_data()
+    {
+        QTest::addColumn<int>("rotation");
+        for (int r = 0; r < 4; ++r)
+            QTest::newRow(qPrintable(QString("r%1").arg(r))) << r;
+    }
+    void pointMappingIsOneToOne()
+    {
+        QFETCH(int, rotation);
+        const QSize phys = rotation % 2 ? QSize(320, 240) : QSize(240, 320);
+        std::vector<bool> seen(size_t(phys.width() * phys.height()), false);
+        const QRect probe(17, 33, 50, 70);
+        const QRect probePhys = pda::logicalToPhysical(probe, rotation, 240, 320);
+        for (int y = 0; y < 320; ++y) {
+            for (int x = 0; x < 240; ++x) {
+                const QPoint p = pda::logicalToPhysical(QPoint(x, y), rotation, 240, 320);
+                QVERIFY(p.x() >= 0 && p.y() >= 0 && p.x() < phys.width() && p.y() < phys.height());
+                const size_t i = size_t(p.y() * phys.width() + p.x());
+                QVERIFY(!seen[i]);
+                seen[i] = true;
+                // A pixel lies inside a rectangle exactly when its image lies inside the image.
+                QCOMPARE(probePhys.contains(p), probe.contains(x, y));
+            }
+        }
+    }
+
+    void painterGeometry_data()
+    {
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<int>("lineStep");
+        QTest::addColumn<QRect>("expected");
+        QTest::newRow("r0") << 0 << 480 << QRect(QPoint(0, 40), QPoint(239, 279));
+        QTest::newRow("r1") << 1 << 640 << QRect(QPoint(40, 0), QPoint(279, 239));
+        QTest::newRow("r2") << 2 << 480 << QRect(QPoint(0, 40), QPoint(239, 279));
+        QTest::newRow("r3") << 3 << 640 << QRect(QPoint(40, 0), QPoint(279, 239));
+    }
+    void painterGeometry()
+    {
+        QFETCH(int, rotation);
+        QFETCH(int, lineStep);
+        QFETCH(QRect, expected);
+        useRotation(rotation);
+        auto w = blackWidget(QRect(0, 40, 240, 240));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QCOMPARE(qt_screen->transformOrientation(), rotation);
+        QCOMPARE(qt_screen->width(), 240);
+        QCOMPARE(qt_screen->height(), 320);
+        QDirectPainter dp(w.get());
+        QCOMPARE(dp.xOffset(), 0);
+        QCOMPARE(dp.yOffset(), 40);
+        QCOMPARE(dp.numRects(), 1);
+        QCOMPARE(dp.rect(0), expected);
+        QCOMPARE(dp.lineStep(), lineStep);
+        QVERIFY(dp.frameBuffer() == pda::virtualFrameBuffer().constBits());
+        QCOMPARE(pda::virtualFrameBuffer().bytesPerLine(), lineStep);
+        QCOMPARE(pda::virtualFrameBuffer().format(), QImage::Format_RGB16);
+    }
+
+    void defaultRotationIsOne()
+    {
+        qunsetenv("PDA_SCREEN_ROTATION");
+        pda::resetScreen();
+        QCOMPARE(qt_screen->transformOrientation(), 1);
+        qputenv("PDA_SCREEN_ROTATION", "7");
+        pda::resetScreen();
+        QCOMPARE(qt_screen->transformOrientation(), 1);
+        QCOMPARE(pda::virtualFrameBuffer().size(), QSize(320, 240));
+    }
+
+    void visibleRegion()
+    {
+        useRotation(1);
+        auto w = blackWidget(QRect(0, 0, 240, 320));
+        auto* label = new QLabel(QStringLiteral("Saved"), w.get());
+        label->setGeometry(60, 150, 120, 20);
+        label->hide();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        {
+            QDirectPainter dp(w.get());
+            QCOMPARE(dp.numRects(), 1);
+            QCOMPARE(dp.rect(0), QRect(0, 0, 320, 240));
+        }
+        label->show();
+        {
+            QDirectPainter dp(w.get());
+            QVERIFY(dp.numRects() >= 2);
+            // None of the rectangles covers the label.
+            const QRect labelPhys = pda::logicalToPhysical(label->geometry(), 1, 240, 320);
+            for (int i = 0; i < dp.numRects(); ++i)
+                QVERIFY(!dp.rect(i).intersects(labelPhys));
+        }
+        label->hide();
+        w->hide();
+        QDirectPainter hidden(w.get());
+        QCOMPARE(hidden.numRects(), 0);
+    }
+
+    void clippedToScreen()
+    {
+        useRotation(0);
+        auto w = blackWidget(QRect(200, 300, 100, 100));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QDirectPainter dp(w.get());
+        QCOMPARE(dp.numRects(), 1);
+        QCOMPARE(dp.rect(0), QRect(200, 300, 40, 20));
+    }
+
+    void blitShownAtLogicalPlace_data()
+    {
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<QPoint>("corner");  // logical pixel shown by the physical top-left
+        QTest::newRow("r0") << 0 << QPoint(0, 40);
+        QTest::newRow("r1") << 1 << QPoint(239, 40);
+        QTest::newRow("r2") << 2 << QPoint(239, 279);
+        QTest::newRow("r3") << 3 << QPoint(0, 279);
+    }
+    void blitShownAtLogicalPlace()
+    {
+        QFETCH(int, rotation);
+        QFETCH(QPoint, corner);
+        useRotation(rotation);
+        auto w = blackWidget(QRect(0, 40, 240, 240));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        {
+            QDirectPainter dp(w.get());
+            QCOMPARE(dp.numRects(), 1);
+            const QRect t = dp.rect(0);
+            fillPhysical(dp, t, red);
+            fillPhysical(dp, QRect(t.topLeft(), QSize(1, 1)), blue);
+        }  // presents the blit
+        QCoreApplication::processEvents();
+        const QImage shot = pda::logicalScreenshot();
+        QCOMPARE(shot.size(), QSize(240, 320));
+        QCOMPARE(pixel16(shot, corner.x(), corner.y()), blue);
+        QCOMPARE(pixel16(shot, 120, 160), red);
+        QCOMPARE(pixel16(shot, 120, 39), quint16(0));   // above the widget: untouched
+        QCOMPARE(pixel16(shot, 120, 280), quint16(0));  // below it
+        // What the widget shows is what was written.
+        const QImage shown = w->grab().toImage().convertToFormat(QImage::Format_RGB16);
+        QCOMPARE(pixel16(shown, corner.x(), corner.y() - 40), blue);
+        QCOMPARE(pixel16(shown, 120, 120), red);
+        QCOMPARE(shown.copy(0, 0, 240, 240), shot.copy(0, 40, 240, 240));
+    }
+
+    void erasingRepaintLeavesBlack()
+    {
+        useRotation(1);
+        auto w = blackWidget(QRect(0, 0, 240, 320));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        {
+            QDirectPainter dp(w.get());
+            fillPhysical(dp, dp.rect(0), white);
+        }
+        QCOMPARE(pixel16(pda::logicalScreenshot(), 100, 100), white);
+        w->repaint();
+        const QImage shot = pda::logicalScreenshot();
+        QCOMPARE(pixel16(shot, 100, 100), quint16(0));
+        QCOMPARE(pixel16(shot, 0, 0), quint16(0));
+        QCOMPARE(pixel16(shot, 239, 319), quint16(0));
+    }
+
+    void toolkitPaintLandsInMemory()
+    {
+        useRotation(3);
+        auto w = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
+        QPalette pal = w->palette();
+        pal.setColor(QPalette::Window, QColor(0, 0, 255));
+        w->setPalette(pal);
+        w->setAutoFillBackground(true);
+        w->setGeometry(0, 0, 240, 160);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        { QDirectPainter dp(w.get()); }  // starts mirroring the widget into memory
+        w->repaint();
+        const QImage shot = pda::logicalScreenshot();
+        QCOMPARE(pixel16(shot, 10, 10), blue);
+        QCOMPARE(pixel16(shot, 10, 200), quint16(0));  // outside the widget
+    }
+
+    void presentingIsCheap()
+    {
+        useRotation(1);
+        auto w = blackWidget(QRect(0, 0, 240, 320));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        constexpr int frames = 50;
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < frames; ++i) {
+            QDirectPainter dp(w.get());
+            std::memset(dp.frameBuffer(), i, size_t(dp.lineStep()) * 240);
+        }
+        const double msPerFrame = double(timer.nsecsElapsed()) / 1e6 / frames;
+        qInfo("presenting a 240x320 frame: %.2f ms", msPerFrame);
+        // The preview runs at 10 ms ticks; presentation must stay well below that.
+        QVERIFY2(msPerFrame < 8.0, qPrintable(QString::number(msPerFrame)));
+    }
+};
+
+QTEST_MAIN(TestDirectPainter)
+#include "tst_directpainter.moc"
