@@ -511,7 +511,8 @@ int main(int argc, char** argv)
                 std::fflush(stdout);
                 struct fuse_loop_config* config = fuse_loop_cfg_create();
                 fuse_loop_cfg_set_max_threads(config, 16);
-                result = fuse_session_loop_mt(se, config) == 0 ? 0 : 1;
+                // A signal ends the loop with its number; errors are negative.
+                result = fuse_session_loop_mt(se, config) < 0 ? 1 : 0;
                 fuse_loop_cfg_destroy(config);
             }
             fuse_session_unmount(se);
