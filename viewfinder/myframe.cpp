@@ -19,5 +19,5 @@ void MyFrame::mousePressEvent(QMouseEvent*)
 void MyFrame::keyPressEvent(QKeyEvent* e)
 {
     // Auto-repeated presses are forwarded too; the base class never sees the key.
-    emit keyevent(e->key() & 0xffff);
+    emit keyevent(e->key());
 }
