@@ -1,5 +1,9 @@
 // QPEApplication: SIGTERM and SIGINT close the main widget like its close button.
+#include "platform/qcop.h"
+
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QSignalSpy>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTest>
@@ -31,6 +35,9 @@ private slots:
     void signalClosesMainWidget()
     {
         QFETCH(int, signo);
+        const bool bus = QDBusConnection::sessionBus().isConnected();
+        QCopChannel system("QPE/System");
+        QSignalSpy spy(&system, &QCopChannel::received);
         QProcess p;
         startAndWaitReady(p, {});
         ::kill(pid_t(p.processId()), signo);
@@ -39,6 +46,14 @@ private slots:
         QCOMPARE(p.exitCode(), 0);
         const QByteArray out = p.readAllStandardOutput();
         QVERIFY2(out.contains("closeEvent\ndestroyed\n"), out.constData());
+        if (bus) {
+            // The message sent by the closing window left before the process ended.
+            QByteArray expected;
+            QDataStream(&expected, QIODevice::WriteOnly) << "";
+            QTRY_COMPARE(spy.count(), 1);
+            QCOMPARE(spy.at(0).at(0).toByteArray(), QByteArray("linkChanged(QString)"));
+            QCOMPARE(spy.at(0).at(1).toByteArray(), expected);
+        }
     }
 
     void secondSignalEndsAtOnce()
