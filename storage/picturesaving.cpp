@@ -46,9 +46,11 @@ char* Camera::makePictureName(int index, char* buffer, size_t size, int* number)
 
     const QFileInfo folder(pathOf(buffer));
     if (!folder.isDir()) {
+        // Without its trailing slash, so that a file at that path is seen as such.
+        const QFileInfo taken(pathOf(buffer).chopped(1));
         if (index != 0) {
             buffer[baseLength] = '\0'; // a card without the folder takes pictures at its top
-        } else if (folder.exists() || folder.isSymLink()) {
+        } else if (taken.exists() || taken.isSymLink()) {
             return nullptr;
         } else {
             // Created directly, not through a shell: no character of HOME can run anything.
