@@ -1,0 +1,196 @@
+// Saving a picture: the file written, the serial advanced only on success, nothing left
+// behind by a failed write, and the quality reaching the encoder.
+#include "support/testenvironment.h"
+
+#include <QBuffer>
+#include <QDirIterator>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QLCDNumber>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+namespace {
+
+// A small file system of its own, mounted for one test and unmounted after it.
+class TinyMount {
+public:
+    explicit TinyMount(const QString& path, const char* size)
+        : path(QFile::encodeName(path))
+    {
+        QDir().mkpath(path);
+        const QByteArray options = QByteArray("size=") + size;
+        mounted = ::mount("tmpfs", this->path.constData(), "tmpfs", 0, options.constData()) == 0;
+    }
+    ~TinyMount()
+    {
+        if (mounted)
+            ::umount2(path.constData(), MNT_DETACH);
+    }
+    QByteArray path;
+    bool mounted = false;
+};
+
+void paintPattern(QImage& image)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<quint16*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] = quint16((x * 7) ^ (y * 13) ^ (x * y));
+    }
+}
+
+QStringList filesUnder(const QString& folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next().mid(folder.size());
+    return files;
+}
+
+} // namespace
+
+class TestSaving : public QObject {
+    Q_OBJECT
+private slots:
+    void savesAndAdvancesTheSerial();
+    void qualityReachesTheEncoder();
+    void sameBytesAsFromThirtyTwoBits();
+    void fullStorageLeavesNothing();
+    void refusedSaves_data();
+    void refusedSaves();
+};
+
+void TestSaving::savesAndAdvancesTheSerial()
+{
+    TestEnvironment env;
+    env.writeSettings("[File]\nSerial=41\nRemain=5\n");
+    auto c = env.makeCamera();
+    QDir().mkpath(env.home + "/Documents/Image_Files");
+    QFile(env.home + "/Documents/Image_Files/pic0042.jpg").open(QIODevice::WriteOnly);
+    paintPattern(*c->captureImage);
+    QString path;
+    QVERIFY(c->savePicture(path));
+    QCOMPARE(path, env.home + "/Documents/Image_Files/pic0043.jpg");
+    QCOMPARE(c->serial, 43);
+    QCOMPARE(c->LCDNumber1->intValue(), 43); // "Remain" bit 0: the number saved
+    QCOMPARE(c->geometryKey, -1);
+    QImageReader reader(path);
+    QCOMPARE(reader.format(), QByteArray("jpeg"));
+    QCOMPARE(reader.size(), QSize(480, 320));
+    QCOMPARE(filesUnder(env.home + "/Documents/Image_Files/"), QStringList({"pic0042.jpg", "pic0043.jpg"}));
+}
+
+void TestSaving::qualityReachesTheEncoder()
+{
+    TestEnvironment env;
+    env.writeSettings("[Option]\nQualityNormal=30\nQualityFine=90\n");
+    auto c = env.makeCamera();
+    paintPattern(*c->captureImage);
+    QString normal, fine;
+    QVERIFY(c->savePicture(normal));
+    c->selectQuality(1);
+    paintPattern(*c->captureImage);
+    QVERIFY(c->savePicture(fine));
+    QVERIFY(normal != fine);
+    const qint64 normalSize = QFileInfo(normal).size();
+    const qint64 fineSize = QFileInfo(fine).size();
+    QVERIFY2(fineSize > normalSize, qPrintable(QString("%1 vs %2").arg(fineSize).arg(normalSize)));
+    QCOMPARE(c->serial, 2);
+}
+
+void TestSaving::sameBytesAsFromThirtyTwoBits()
+{
+    TestEnvironment env;
+    auto c = env.makeCamera();
+    paintPattern(*c->captureImage);
+    const QImage original = *c->captureImage;
+    QString path;
+    QVERIFY(c->savePicture(path));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+
+    QBuffer reference;
+    reference.open(QIODevice::WriteOnly);
+    QImageWriter writer(&reference, "JPEG");
+    writer.setQuality(30);
+    QVERIFY(writer.write(original.convertToFormat(QImage::Format_RGB32)));
+    QVERIFY(file.readAll() == reference.data());
+}
+
+void TestSaving::fullStorageLeavesNothing()
+{
+    if (geteuid() != 0)
+        QSKIP("mounting a small file system needs root");
+    TestEnvironment env;
+    env.writeSettings("[File]\nSerial=7\n");
+    const QString home = env.dir.filePath("tiny");
+    TinyMount tiny(home, "64k");
+    if (!tiny.mounted)
+        QSKIP("tmpfs cannot be mounted here");
+    qputenv("HOME", QFile::encodeName(home));
+    auto c = env.makeCamera();
+    QDir().mkpath(home + "/Documents/Image_Files");
+    // Leave a little room: the probe sees free blocks, the picture does not fit.
+    QFile filler(home + "/filler");
+    QVERIFY(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(4096, 'f');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+    filler.resize(filler.size() - 8192);
+    int freeBlocks = 0;
+    QVERIFY(c->probeStorage(0, nullptr, &freeBlocks));
+    QVERIFY(freeBlocks > 0);
+
+    paintPattern(*c->captureImage);
+    QString path;
+    QVERIFY(!c->savePicture(path));
+    QCOMPARE(c->serial, 7);
+    QCOMPARE(filesUnder(home + "/Documents/Image_Files/"), QStringList());
+}
+
+void TestSaving::refusedSaves_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::newRow("no card") << "no card";
+    QTest::newRow("folder is a file") << "folder is a file";
+    QTest::newRow("unwritable folder") << "unwritable folder";
+    QTest::newRow("home too long") << "home too long";
+}
+
+void TestSaving::refusedSaves()
+{
+    QFETCH(QString, situation);
+    TestEnvironment env;
+    env.writeSettings("[File]\nSerial=3\n");
+    auto c = env.makeCamera();
+    const QString folder = env.home + "/Documents/Image_Files";
+    QByteArray missing = QFile::encodeName(env.dir.filePath("gone/"));
+    if (situation == "no card") {
+        c->selectSaveTo(1);
+        QCOMPARE(c->saveTo, 1);
+        Camera::cardFolder = missing.constData();
+    } else if (situation == "folder is a file") {
+        QDir().mkpath(env.home + "/Documents");
+        QFile(folder).open(QIODevice::WriteOnly);
+    } else if (situation == "unwritable folder") {
+        if (geteuid() == 0)
+            QSKIP("root writes into any folder");
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+    } else if (situation == "home too long") {
+        qputenv("HOME", QFile::encodeName(env.dir.path() + '/' + QString(120, 'h')));
+    }
+    QString path;
+    QVERIFY(!c->savePicture(path));
+    QCOMPARE(c->serial, 3);
+    if (QFileInfo(folder).isDir())
+        QCOMPARE(filesUnder(folder + '/'), QStringList());
+}
+
+QTEST_MAIN(TestSaving)
+#include "tst_saving.moc"
