@@ -1,0 +1,155 @@
+// The main window's life: what it builds, the start values the settings leave, and the
+// order of its shutdown on the wire and on disk.
+#include "device/cameradevice.h"
+#include "support/testenvironment.h"
+#include "tools/cardmount.h"
+#include "viewfinder/myframe.h"
+
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+
+class TestWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void builtAsAWindow();
+    void previewImageShape_data();
+    void previewImageShape();
+    void directionButtonVisibility_data();
+    void directionButtonVisibility();
+    void mirrorAlwaysStartsOff();
+    void activationRestoresFullScreen();
+    void closeStopsTheCycle();
+    void shutdownOrder();
+};
+
+void TestWindow::builtAsAWindow()
+{
+    TestEnvironment env;
+    auto c = env.makeCamera();
+    QCOMPARE(c->size(), QSize(240, 320));
+    QCOMPARE(c->windowTitle(), QString("Camera"));
+    QVERIFY(c->isWindow());
+    QVERIFY(!(c->windowFlags() & Qt::WindowMinimizeButtonHint));
+    QVERIFY(!(c->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(!c->windowIcon().isNull());
+    QVERIFY(c->TextLabel4->isHidden());
+    QCOMPARE(c->Frame1->lineWidth(), 0);
+    QCOMPARE(c->viewfinder, static_cast<QWidget*>(c->Frame1));
+    QVERIFY(c->PushButton6->text().isEmpty());
+    QVERIFY(!c->PushButton6->icon().isNull());
+    QVERIFY(c->fullScreenFrame->isWindow());
+    QVERIFY(c->fullScreenFrame->isHidden());
+    QCOMPARE(c->fullScreenFrame->size(), QSize(240, 320));
+    QCOMPARE(c->geometryKey, -1);
+    QCOMPARE(c->screenSaverLevel, -1);
+    QCOMPARE(c->PushButton4->text(), QString("Landscape"));
+    QCOMPARE(c->PushButton1->text(), QString("480x320"));
+    QCOMPARE(c->PushButton2->text(), QString("Normal"));
+    QCOMPARE(c->PushButton3->text(), QString("Internal Storage"));
+    QVERIFY(!c->PushButton6->isEnabled()); // Landscape formats have no full screen
+}
+
+void TestWindow::previewImageShape_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("default, bit 3 set") << QByteArray() << QSize(320, 240);
+    QTest::newRow("SlowCapture 0") << QByteArray("[Option]\nSlowCapture=0\n") << QSize(240, 320);
+    QTest::newRow("SlowCapture 7") << QByteArray("[Option]\nSlowCapture=7\n") << QSize(240, 320);
+    QTest::newRow("SlowCapture 8, portrait format") << QByteArray("[Option]\nSlowCapture=8\nDispMode=1\n") << QSize(320, 240);
+}
+
+void TestWindow::previewImageShape()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(QSize, size);
+    TestEnvironment env;
+    env.writeSettings(settings);
+    auto c = env.makeCamera();
+    QCOMPARE(c->previewImage->size(), size);
+    QCOMPARE(c->previewImage->format(), QImage::Format_RGB16);
+    QCOMPARE(*reinterpret_cast<const quint16*>(c->previewImage->constBits()), quint16(255));
+    QCOMPARE(*reinterpret_cast<const quint16*>(c->captureImage->constBits()), quint16(255));
+}
+
+void TestWindow::directionButtonVisibility_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<bool>("hidden");
+    QTest::newRow("absent") << QByteArray() << true;
+    QTest::newRow("-1") << QByteArray("[Option]\nSaveDirection=-1\n") << true;
+    QTest::newRow("-7") << QByteArray("[Option]\nSaveDirection=-7\n") << true;
+    QTest::newRow("0") << QByteArray("[Option]\nSaveDirection=0\n") << false;
+    QTest::newRow("1") << QByteArray("[Option]\nSaveDirection=1\n") << false;
+    QTest::newRow("2") << QByteArray("[Option]\nSaveDirection=2\n") << false;
+}
+
+void TestWindow::directionButtonVisibility()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(bool, hidden);
+    TestEnvironment env;
+    env.writeSettings(settings);
+    auto c = env.makeCamera();
+    QCOMPARE(c->PushButton7->isHidden(), hidden);
+    if (!hidden)
+        QVERIFY(!c->PushButton7->icon().isNull());
+}
+
+void TestWindow::mirrorAlwaysStartsOff()
+{
+    TestEnvironment env;
+    env.writeSettings("[Option]\nMirror=1\n");
+    auto c = env.makeCamera();
+    QCOMPARE(c->mirror, 0);
+    QCOMPARE(c->device->mode() & 12, 0);
+    QCOMPARE(c->zoom, 0);
+    QVERIFY(!c->zoomAny);
+}
+
+void TestWindow::activationRestoresFullScreen()
+{
+    TestEnvironment env;
+    env.writeSettings("[Option]\nDispMode=1\n");
+    auto c = env.makeCamera();
+    c->show();
+    c->ButtonFullScreen();
+    QVERIFY(c->fullScreenFrame->isVisible());
+    c->fullScreenFrame->hide(); // as if another application had come to the front
+    c->activateWindow();
+    QTRY_VERIFY(c->fullScreenFrame->isVisible());
+    QVERIFY(c->fullScreen);
+}
+
+void TestWindow::closeStopsTheCycle()
+{
+    TestEnvironment env;
+    auto c = std::make_unique<Camera>();
+    QCOMPARE(c->runningTimers(), 1);
+    c->close();
+    QCOMPARE(c->runningTimers(), 0);
+}
+
+void TestWindow::shutdownOrder()
+{
+    const QString reason = CardMount::unavailableReason();
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason));
+    CardMount card;
+    QVERIFY(card.start());
+    const QByteArray node = card.node("vdc");
+    TestEnvironment env;
+    Camera::deviceNode = node.constData();
+    {
+        auto c = env.makeCamera();
+        c->selectMirror(1);
+        QVERIFY(!QFile::exists(env.settingsPath()));
+    }
+    QVERIFY(QFile::exists(env.settingsPath()));
+    const QStringList lines = card.logLinesUntil("close");
+    QCOMPARE(lines, QStringList({"open", "write M=1", "write M=13", "write M=0", "close"}));
+}
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
