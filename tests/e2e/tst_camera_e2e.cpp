@@ -1,0 +1,601 @@
+// The real camera binary against the card emulator: what goes over the wire, which files
+// appear, what the settings file holds at exit. Each case is one run of the application on
+// its own virtual PDA (see virtualpda.h).
+#include "tests/e2e/virtualpda.h"
+
+#include <QDirIterator>
+#include <QImage>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QtTest>
+
+using e2e::VirtualPda;
+using e2e::waitFor;
+
+namespace {
+
+const QString statusRead = QStringLiteral("read 4 4");
+const QString previewRead = QStringLiteral("read 153600 153600");   // 240 x 320 x 2
+const QString captureRead = QStringLiteral("read 307200 307200");   // 480 x 320 x 2
+const QString directGeometry = QStringLiteral("write S=160,240,256,640");
+const QString painterGeometry = QStringLiteral("write R=240,160,256,480");
+const QString captureGeometry = QStringLiteral("write R=480,320,256,960");
+
+// The wire traffic of one preview frame with capture mode `mode` (bit 0 set).
+QStringList frameBlock(int mode, bool clear)
+{
+    QStringList block{QStringLiteral("write M=%1").arg(mode & ~1), previewRead,
+                      QStringLiteral("write M=%1").arg(mode)};
+    if (clear)
+        block << QStringLiteral("write C");
+    return block;
+}
+
+bool isFrameRead(const QString& line)
+{
+    static const QRegularExpression re(QStringLiteral("^read (\\d+) (\\d+|EIO)$"));
+    const QRegularExpressionMatch m = re.match(line);
+    return m.hasMatch() && m.captured(1) != QLatin1String("4");
+}
+
+int count(const QStringList& lines, int from, const QString& text)
+{
+    int n = 0;
+    for (int i = qMax(0, from); i < lines.size(); ++i)
+        n += lines[i] == text;
+    return n;
+}
+
+int countMatching(const QStringList& lines, int from, const QRegularExpression& re)
+{
+    int n = 0;
+    for (int i = qMax(0, from); i < lines.size(); ++i)
+        n += re.match(lines[i]).hasMatch();
+    return n;
+}
+
+int indexFrom(const QStringList& lines, int from, const QString& text)
+{
+    return lines.indexOf(text, qMax(0, from));
+}
+
+QString context(const QStringList& lines, int at)
+{
+    const int from = qMax(0, at - 4);
+    return QStringLiteral("at line %1:\n  %2").arg(at).arg(lines.mid(from, 9).join("\n  "));
+}
+
+// From `at`: the geometry command, then frame blocks with exactly one status read between
+// them, up to the end (a last block may be cut short by the end of the log). Empty when
+// it holds with at least `minFrames` whole blocks, else what went wrong.
+QString checkPreview(const QStringList& lines, int at, const QString& geometry, int mode,
+                     bool clear, int minFrames)
+{
+    if (at < 0 || at >= lines.size() || lines[at] != geometry)
+        return "expected " + geometry + ' ' + context(lines, at);
+    const QStringList block = frameBlock(mode, clear);
+    int i = at + 1;
+    int frames = 0;
+    for (;;) {
+        for (const QString& expected : block) {
+            if (i == lines.size())
+                return frames >= minFrames
+                    ? QString()
+                    : QStringLiteral("only %1 frames").arg(frames);
+            if (lines[i] != expected)
+                return "expected " + expected + ' ' + context(lines, i);
+            ++i;
+        }
+        ++frames;
+        if (i == lines.size())
+            break;
+        if (lines[i] != statusRead)
+            return "expected one status read " + context(lines, i);
+        ++i;
+    }
+    return frames >= minFrames ? QString() : QStringLiteral("only %1 frames").arg(frames);
+}
+
+QStringList withoutControl(QStringList lines)
+{
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const QString& l) { return l.startsWith("control "); }),
+                lines.end());
+    return lines;
+}
+
+QStringList picturesUnder(const QString& root)
+{
+    QStringList found;
+    QDirIterator it(root, {"*.jpg"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found << it.next();
+    return found;
+}
+
+// Colours at the quarter points of a decoded picture, loose enough for JPEG.
+QString sceneProblem(const QImage& image)
+{
+    struct Probe {
+        const char* name;
+        double fx, fy;
+        bool r, g, b;
+    };
+    const Probe probes[] = {{"top-left red", 0.25, 0.25, true, false, false},
+                            {"top-right green", 0.75, 0.25, false, true, false},
+                            {"bottom-left blue", 0.25, 0.75, false, false, true},
+                            {"bottom-right yellow", 0.75, 0.75, true, true, false}};
+    for (const Probe& p : probes) {
+        const QColor c = image.pixelColor(int(image.width() * p.fx), int(image.height() * p.fy));
+        const auto ok = [](int v, bool on) { return on ? v > 200 : v < 60; };
+        if (!ok(c.red(), p.r) || !ok(c.green(), p.g) || !ok(c.blue(), p.b))
+            return QStringLiteral("%1 is rgb(%2,%3,%4)")
+                .arg(p.name).arg(c.red()).arg(c.green()).arg(c.blue());
+    }
+    return {};
+}
+
+QMap<QString, QString> settingsValues(const QString& path)
+{
+    QSettings s(path, QSettings::IniFormat);
+    QMap<QString, QString> values;
+    for (const QString& key : s.allKeys())
+        values[key] = s.value(key).toString();
+    return values;
+}
+
+const QMap<QString, QString> defaultSettingsAtExit(int serial)
+{
+    return {{"Option/SlowCapture", "12"},
+            {"File/Serial", QString::number(serial)},
+            {"File/Remain", "4"},
+            {"File/SaveWait", "1000"}};
+}
+
+}  // namespace
+
+class TestCameraE2e : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+
+    void preview_data();
+    void preview();
+    void sigtermWritesSettingsAndClosesCard();
+    void noCardAtStart();
+    void shutterTakesPicture_data();
+    void shutterTakesPicture();
+    void cardAbsentAndBack_data();
+    void cardAbsentAndBack();
+    void busyCardGetsNoFrameReads();
+    void faultsLeaveThePreviewRunning_data();
+    void faultsLeaveThePreviewRunning();
+    void homeLength_data();
+    void homeLength();
+    void homeWithShellCharacters();
+
+private:
+    // A virtual PDA with the emulator running and the camera's preview under way.
+    bool startPreview(VirtualPda& pda, const QByteArray& settings = {}, int frames = 3);
+    // Waits for `n` frame reads after line `from`.
+    static bool waitForFrames(const VirtualPda& pda, int from, int n, int ms = 5000);
+};
+
+void TestCameraE2e::initTestCase()
+{
+    const QString reason = e2e::unavailableReason();
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason));
+}
+
+void TestCameraE2e::init()
+{
+    // The links belong to one emulator at a time. The CTest lock keeps our own suites
+    // apart; an emulator started outside CTest (a demo, a benchmark) is waited for.
+    const bool free = waitFor(
+        [] { return !e2e::nodeExists(e2e::deviceNode) && !e2e::nodeExists(e2e::buzzerNode); },
+        90000);
+    QVERIFY2(free, "/dev/orvane_vdc or /dev/orvane_buz is held by another emulator");
+}
+
+bool TestCameraE2e::waitForFrames(const VirtualPda& pda, int from, int n, int ms)
+{
+    return waitFor(
+        [&] {
+            const QStringList lines = pda.log();
+            int frames = 0;
+            for (int i = qMax(0, from); i < lines.size(); ++i)
+                frames += isFrameRead(lines[i]);
+            return frames >= n;
+        },
+        ms);
+}
+
+bool TestCameraE2e::startPreview(VirtualPda& pda, const QByteArray& settings, int frames)
+{
+    if (!pda.ready()) {
+        qWarning("no tmpfs for HOME");
+        return false;
+    }
+    if (!pda.startEmulator())
+        return false;
+    pda.writeSettings(settings);
+    if (!pda.startCamera())
+        return false;
+    if (!waitForFrames(pda, 0, frames, 15000)) {
+        qWarning("no preview; log:\n%s", qPrintable(pda.log().join('\n')));
+        return false;
+    }
+    return true;
+}
+
+// ---- preview ---------------------------------------------------------------------------
+
+void TestCameraE2e::preview_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QStringList>("startModes");
+    QTest::addColumn<QString>("geometry");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("clear");
+
+    QTest::newRow("defaults: direct frame buffer, C after each frame")
+        << QByteArray() << QStringList{"write M=1"} << directGeometry << 1 << true;
+    QTest::newRow("SlowCapture 0: painter, no C")
+        << QByteArray("[Option]\nSlowCapture=0\n") << QStringList{"write M=1"}
+        << painterGeometry << 1 << false;
+    QTest::newRow("SlowCapture 14: slow bit sent at start, direct")
+        << QByteArray("[Option]\nSlowCapture=14\n") << QStringList{"write M=1", "write M=3"}
+        << directGeometry << 3 << true;
+    QTest::newRow("SlowCapture 6: slow bit, painter, C")
+        << QByteArray("[Option]\nSlowCapture=6\n") << QStringList{"write M=1", "write M=3"}
+        << painterGeometry << 3 << true;
+}
+
+void TestCameraE2e::preview()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(QStringList, startModes);
+    QFETCH(QString, geometry);
+    QFETCH(int, mode);
+    QFETCH(bool, clear);
+
+    VirtualPda pda;
+    QVERIFY(startPreview(pda, settings, 8));
+    const QStringList lines = pda.log();
+
+    QCOMPARE(lines.value(0), QStringLiteral("open"));
+    QCOMPARE(lines.mid(1, startModes.size()), startModes);
+    int i = 1 + int(startModes.size());
+    QVERIFY2(lines.value(i) == statusRead, qPrintable(context(lines, i)));
+    while (lines.value(i) == statusRead)
+        ++i;
+    const QString problem = checkPreview(lines, i, geometry, mode, clear, 5);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(pda.terminateCamera(), 0);
+}
+
+// ---- shutdown --------------------------------------------------------------------------
+
+void TestCameraE2e::sigtermWritesSettingsAndClosesCard()
+{
+    VirtualPda pda;
+    QVERIFY(startPreview(pda));
+    QCOMPARE(pda.terminateCamera(), 0);
+    // The card sees the release after close() has returned in the camera.
+    QVERIFY(waitFor([&] { return pda.log().contains("close"); }, 3000));
+
+    const QStringList lines = pda.log();
+    QCOMPARE(lines.mid(lines.size() - 2), (QStringList{"write M=0", "close"}));
+    QCOMPARE(count(lines, 0, "open"), 1);
+    QCOMPARE(count(lines, 0, "close"), 1);
+    QCOMPARE(settingsValues(pda.settingsPath()), defaultSettingsAtExit(0));
+}
+
+void TestCameraE2e::noCardAtStart()
+{
+    VirtualPda pda;
+    QVERIFY(pda.ready());
+    QVERIFY(pda.startCamera());
+    // Its missing-card box waits for the user; nobody closes it on the offscreen platform.
+    QVERIFY2(!waitFor([&] { return !pda.cameraRunning(); }, 2500),
+             "the camera ended without its missing-card box being closed");
+    QCOMPARE(pda.terminateCamera(), 0);
+    QCOMPARE(settingsValues(pda.settingsPath()), defaultSettingsAtExit(0));
+}
+
+// ---- pictures --------------------------------------------------------------------------
+
+void TestCameraE2e::shutterTakesPicture_data()
+{
+    QTest::addColumn<int>("presses");
+    QTest::newRow("one press: pic0001") << 1;
+    QTest::newRow("two presses: pic0001, pic0002") << 2;
+}
+
+void TestCameraE2e::shutterTakesPicture()
+{
+    QFETCH(int, presses);
+
+    VirtualPda pda;
+    QVERIFY(startPreview(pda));
+
+    for (int n = 1; n <= presses; ++n) {
+        const int from = int(pda.log().size());
+        QVERIFY(pda.control("shutter"));
+
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(waitFor([&] { return indexFrom(pda.log(), from, captureRead) >= 0; }, 5000));
+        const qint64 captured = clock.elapsed();
+        QVERIFY(waitFor([&] { return indexFrom(pda.log(), from, "write B") >= 0; }, 5000));
+        const qint64 answered = clock.elapsed() - captured;
+        QVERIFY2(answered >= 800 && answered <= 3000,
+                 qPrintable(QStringLiteral("B came %1 ms after the capture").arg(answered)));
+        // The preview comes back with its geometry sent anew.
+        QVERIFY(waitForFrames(pda, indexFrom(pda.log(), from, "write B"), 2));
+
+        const QStringList lines = pda.log();
+        const int control = indexFrom(lines, from, "control shutter");
+        QVERIFY(control >= 0);
+        const int buzz = indexFrom(lines, control, "ioctl 0x5680 2");
+        QVERIFY2(buzz > control, "no buzzer after the card's shutter button");
+        QCOMPARE(count(lines, from, "ioctl 0x5680 2"), 1);
+        // Before the press was seen only the preview's own traffic.
+        for (int i = control + 1; i < buzz; ++i)
+            QVERIFY2(lines[i] == statusRead || frameBlock(1, true).contains(lines[i]),
+                     qPrintable(context(lines, i)));
+        QCOMPARE(lines.mid(buzz + 1, 4),
+                 (QStringList{captureGeometry, "write M=0", captureRead, "write M=1"}));
+        // While "Saved" shows, the card is only polled.
+        const int b = indexFrom(lines, buzz, "write B");
+        QVERIFY(b > buzz + 4);
+        for (int i = buzz + 5; i < b; ++i)
+            QVERIFY2(lines[i] == statusRead, qPrintable(context(lines, i)));
+        int next = b + 1;
+        while (lines.value(next) == statusRead)
+            ++next;
+        const QString problem = checkPreview(lines, next, directGeometry, 1, true, 1);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+
+        const QString name = pda.picturesDir() + QStringLiteral("/pic%1.jpg").arg(n, 4, 10, QChar('0'));
+        QVERIFY2(QFile::exists(name), qPrintable(name));
+        QImage picture(name);
+        QVERIFY2(!picture.isNull(), "the picture does not decode");
+        QCOMPARE(picture.size(), QSize(480, 320));
+        const QString scene = sceneProblem(picture);
+        QVERIFY2(scene.isEmpty(), qPrintable(scene));
+        QCOMPARE(picturesUnder(pda.storage).size(), n);
+    }
+
+    QCOMPARE(pda.terminateCamera(), 0);
+    QCOMPARE(settingsValues(pda.settingsPath()), defaultSettingsAtExit(presses));
+}
+
+// ---- the card goes away and comes back ---------------------------------------------------
+
+void TestCameraE2e::cardAbsentAndBack_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QStringList>("startModes");
+    QTest::addColumn<int>("mode");
+
+    QTest::newRow("defaults") << QByteArray() << QStringList{"write M=1"} << 1;
+    QTest::newRow("slow capture bit sent anew")
+        << QByteArray("[Option]\nSlowCapture=14\n") << QStringList{"write M=1", "write M=3"} << 3;
+}
+
+void TestCameraE2e::cardAbsentAndBack()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(QStringList, startModes);
+    QFETCH(int, mode);
+
+    VirtualPda pda;
+    QVERIFY(startPreview(pda, settings));
+    const int from = int(pda.log().size());
+    QVERIFY(pda.control("present 0"));
+
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(waitFor([&] { return indexFrom(pda.log(), from, "close") >= 0; }, 2000));
+    const qint64 closed = clock.elapsed();
+    QVERIFY(waitFor(
+        [&] {
+            const QStringList l = pda.log();
+            return indexFrom(l, indexFrom(l, from, "close"), "open") >= 0;
+        },
+        3000));
+    const qint64 reopened = clock.elapsed() - closed;
+    QVERIFY2(reopened >= 700 && reopened <= 2500,
+             qPrintable(QStringLiteral("reopened %1 ms after the close").arg(reopened)));
+
+    // While the card says it is absent: reopened once a second, polled, closed again.
+    QTest::qWait(1200);
+    {
+        const QStringList lines = pda.log();
+        const int close = indexFrom(lines, from, "close");
+        QVERIFY(count(lines, close, "open") >= 2);
+        for (int i = close + 1; i < lines.size(); ++i)
+            QVERIFY2(!isFrameRead(lines[i]), qPrintable(context(lines, i)));
+        for (int i = indexFrom(lines, close, "open"); i >= 0 && i + startModes.size() + 2 < lines.size();
+             i = indexFrom(lines, i + 1, "open")) {
+            QCOMPARE(lines.mid(i + 1, startModes.size()), startModes);
+            QCOMPARE(lines.value(i + 1 + int(startModes.size())), statusRead);
+            QCOMPARE(lines.value(i + 2 + int(startModes.size())), QStringLiteral("close"));
+        }
+    }
+
+    const int back = int(pda.log().size());
+    QVERIFY(pda.control("present 1"));
+    QVERIFY(waitForFrames(pda, back, 5, 4000));
+
+    // The last opening before the first frame starts the resumed preview; the control line
+    // may fall anywhere in it.
+    const QStringList lines = withoutControl(pda.log().mid(from));
+    int firstFrame = 0;
+    while (firstFrame < lines.size() && !isFrameRead(lines[firstFrame]))
+        ++firstFrame;
+    const int open = int(lines.lastIndexOf("open", firstFrame));
+    QVERIFY(open >= 0);
+    QCOMPARE(lines.mid(open + 1, startModes.size()), startModes);
+    int i = open + 1 + int(startModes.size());
+    QVERIFY2(lines.value(i) == statusRead, qPrintable(context(lines, i)));
+    while (lines.value(i) == statusRead)
+        ++i;
+    const QString problem = checkPreview(lines, i, directGeometry, mode, true, 3);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(pda.terminateCamera(), 0);
+}
+
+void TestCameraE2e::busyCardGetsNoFrameReads()
+{
+    VirtualPda pda;
+    QVERIFY(startPreview(pda));
+    const int from = int(pda.log().size());
+    QVERIFY(pda.control("busy 1"));
+    QTest::qWait(1000);
+
+    QStringList lines = pda.log();
+    const int busy = indexFrom(lines, from, "control busy 1");
+    QVERIFY(busy >= 0);
+    int frames = 0;
+    for (int i = busy + 1; i < lines.size(); ++i)
+        frames += isFrameRead(lines[i]);
+    QVERIFY2(frames <= 1, qPrintable(QStringLiteral("%1 frame reads while busy").arg(frames)));
+    QVERIFY2(count(lines, busy, statusRead) >= 20,
+             qPrintable(QStringLiteral("%1 status reads in a second").arg(count(lines, busy, statusRead))));
+
+    const int idle = int(lines.size());
+    QVERIFY(pda.control("busy 0"));
+    QVERIFY(waitForFrames(pda, idle, 3, 3000));
+    QVERIFY(pda.cameraRunning());
+    QCOMPARE(pda.terminateCamera(), 0);
+}
+
+// ---- injected faults -------------------------------------------------------------------
+
+void TestCameraE2e::faultsLeaveThePreviewRunning_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QString>("firstAfter");   // the first read or write after the command
+    QTest::addColumn<QString>("fault");        // lines that show the fault
+    QTest::addColumn<int>("faults");           // how many of them; -1: not counted
+
+    QTest::newRow("fail-reads 3: status reads fail, card reopened")
+        << QByteArray("fail-reads 3") << "^read \\d+ EIO$" << "^read \\d+ EIO$" << 3;
+    QTest::newRow("short-read 100: the next read")
+        << QByteArray("short-read 100") << "^read (4 4|153600 100)$" << "^read 153600 100$" << -1;
+    QTest::newRow("fail-writes 2")
+        << QByteArray("fail-writes 2") << "^write \\S+ EIO$" << "^write \\S+ EIO$" << 2;
+}
+
+void TestCameraE2e::faultsLeaveThePreviewRunning()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QString, firstAfter);
+    QFETCH(QString, fault);
+    QFETCH(int, faults);
+
+    VirtualPda pda;
+    QVERIFY(startPreview(pda));
+    const int from = int(pda.log().size());
+    QVERIFY(pda.control(command));
+    // Failed status reads count as a lost card: one reopening a second.
+    QVERIFY(waitFor([&] { return pda.log().size() > from + 20; }, 5000));
+
+    const bool onReads = command.startsWith("fail-reads") || command.startsWith("short-read");
+    const QStringList lines = withoutControl(pda.log().mid(from));
+    const auto first = std::find_if(lines.begin(), lines.end(), [&](const QString& l) {
+        return l.startsWith(onReads ? "read " : "write ");
+    });
+    QVERIFY(first != lines.end());
+    QVERIFY2(QRegularExpression(firstAfter).match(*first).hasMatch(), qPrintable(*first));
+
+    QVERIFY(waitFor([&] { return countMatching(pda.log(), from, QRegularExpression(fault)) >= faults; },
+                    5000));
+    const QStringList all = pda.log();
+    if (faults >= 0)
+        QCOMPARE(countMatching(all, from, QRegularExpression(fault)), faults);
+    int last = from;
+    for (int i = from; i < all.size(); ++i) {
+        if (QRegularExpression(fault).match(all[i]).hasMatch())
+            last = i;
+    }
+    QVERIFY2(waitForFrames(pda, last + 1, 5, 6000), "the preview did not go on after the fault");
+    QVERIFY(pda.cameraRunning());
+    QCOMPARE(pda.terminateCamera(), 0);
+}
+
+// ---- the internal storage's path -----------------------------------------------------------
+
+void TestCameraE2e::homeLength_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("saved");
+
+    QTest::newRow("99 characters: fits") << 99 << true;
+    QTest::newRow("100 characters: refused") << 100 << false;
+    QTest::newRow("150 characters: refused") << 150 << false;
+}
+
+void TestCameraE2e::homeLength()
+{
+    QFETCH(int, length);
+    QFETCH(bool, saved);
+
+    VirtualPda pda;
+    const int pad = length - int(pda.storage.size()) - 1;
+    if (pad < 1)
+        QSKIP("the temporary folder's path is too long for this case");
+    pda.setHome(pda.storage + '/' + QString(pad, QChar('h')));
+    QCOMPARE(pda.home.size(), length);
+    QVERIFY(startPreview(pda));
+
+    const int from = int(pda.log().size());
+    QVERIFY(pda.control("shutter"));
+    QVERIFY(waitFor([&] { return indexFrom(pda.log(), from, captureRead) >= 0; }, 5000));
+    QTest::qWait(1500);
+
+    const QStringList lines = pda.log();
+    const int captured = indexFrom(lines, from, captureRead);
+    if (saved) {
+        QCOMPARE(picturesUnder(pda.storage), QStringList{pda.picturesDir() + "/pic0001.jpg"});
+        QVERIFY(indexFrom(lines, captured, "write B") > captured);
+    } else {
+        QCOMPARE(picturesUnder(pda.storage), QStringList());
+        QVERIFY(pda.cameraRunning());
+        // The save-failure box is open; the preview should go on behind it, and the card's
+        // press is answered only when the box closes.
+        QCOMPARE(indexFrom(lines, captured, "write B"), -1);
+        QEXPECT_FAIL("", "the tick's own timer does not fire inside the box's event loop", Continue);
+        QVERIFY(waitForFrames(pda, captured + 1, 5, 1500));
+    }
+    QCOMPARE(pda.terminateCamera(), 0);
+    QVERIFY(waitFor([&] { return pda.log().contains("close"); }, 3000));
+    QVERIFY2(indexFrom(pda.log(), captured, "write B") > captured, "the press was never answered");
+    QCOMPARE(settingsValues(pda.settingsPath()), defaultSettingsAtExit(saved ? 1 : 0));
+}
+
+void TestCameraE2e::homeWithShellCharacters()
+{
+    VirtualPda pda;
+    pda.setHome(pda.storage + "/my 'pics' \"here\" $(touch x); `touch x` & x\nline");
+    QVERIFY(pda.home.size() < 100);
+    QVERIFY(startPreview(pda));
+    QVERIFY(pda.control("shutter"));
+    QVERIFY(waitFor([&] { return QFile::exists(pda.picturesDir() + "/pic0001.jpg"); }, 5000));
+    QCOMPARE(picturesUnder(pda.storage), QStringList{pda.picturesDir() + "/pic0001.jpg"});
+    QCOMPARE(pda.terminateCamera(), 0);
+
+    for (const QString& folder : {pda.work, pda.home, pda.storage, QDir::currentPath()})
+        QVERIFY2(!QFile::exists(folder + "/x"), qPrintable(folder + "/x exists"));
+    QCOMPARE(QDir(pda.storage).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList{QFileInfo(pda.home).fileName()});
+    QCOMPARE(QDir(pda.work).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
+}
+
+QTEST_GUILESS_MAIN(TestCameraE2e)
+#include "tst_camera_e2e.moc"

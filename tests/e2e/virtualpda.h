@@ -1,0 +1,254 @@
+#pragma once
+// One virtual PDA for an end-to-end test: a tmpfs as the internal storage (the camera
+// refuses a HOME on the root file system), a power supply on mains, the card emulator
+// linked at /dev/orvane_vdc, and the real camera binary on the offscreen platform.
+// Everything is undone by the destructor: processes stopped, mount detached.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace e2e {
+
+inline const char* const deviceNode = "/dev/orvane_vdc";
+inline const char* const buzzerNode = "/dev/orvane_buz";
+
+// Empty when the tests can run here; otherwise why not.
+inline QString unavailableReason()
+{
+    if (geteuid() != 0)
+        return QStringLiteral("needs root: tmpfs mounts and the /dev/orvane_* links");
+    const int fd = ::open("/dev/fuse", O_RDWR);
+    if (fd < 0)
+        return QStringLiteral("/dev/fuse cannot be opened: %1").arg(qt_error_string(errno));
+    ::close(fd);
+    if (qEnvironmentVariable("CAMERA_BUILD_DIR").isEmpty())
+        return QStringLiteral("CAMERA_BUILD_DIR is not set");
+    return {};
+}
+
+inline bool nodeExists(const char* path)
+{
+    struct stat st;
+    return ::lstat(path, &st) == 0;
+}
+
+// Children die with the test, so a crashed test leaves no emulator holding the links.
+inline void dieWithParent(QProcess& process)
+{
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
+class VirtualPda {
+public:
+    VirtualPda()
+    {
+        storage = dir.path() + "/storage";
+        work = dir.path() + "/work";
+        power = dir.path() + "/power";
+        mountDir = dir.path() + "/card";
+        logPath = dir.path() + "/card.log";
+        QDir().mkpath(storage);
+        QDir().mkpath(work);
+        QDir().mkpath(power + "/AC");
+        writeFile(power + "/AC/type", "Mains\n");
+        writeFile(power + "/AC/online", "1\n");
+        mounted = ::mount("pda-home", QFile::encodeName(storage).constData(), "tmpfs", 0,
+                          "size=16m,mode=0755")
+            == 0;
+        setHome(storage + "/home");
+    }
+
+    ~VirtualPda()
+    {
+        stopProcess(camera, 10000);
+        stopProcess(emulator, 5000);
+        if (mounted)
+            ::umount2(QFile::encodeName(storage).constData(), MNT_DETACH);
+    }
+
+    bool ready() const { return dir.isValid() && mounted; }
+
+    // HOME somewhere on the storage tmpfs; made with its settings folder when used.
+    void setHome(const QString& path) { home = path; }
+    QString picturesDir() const { return home + "/Documents/Image_Files"; }
+    QString settingsPath() const { return home + "/.config/OrvaneCamera.conf"; }
+
+    void writeSettings(const QByteArray& text) const
+    {
+        QDir().mkpath(home + "/.config");
+        if (!text.isEmpty())
+            writeFile(settingsPath(), text);
+    }
+
+    // Another emulator may take the links between our look and our start: then wait for
+    // them to be free and try again.
+    bool startEmulator()
+    {
+        QElapsedTimer t;
+        t.start();
+        for (;;) {
+            QByteArray out;
+            if (startEmulatorOnce(out))
+                return true;
+            if (!out.contains("not our link") || t.elapsed() > 60000) {
+                qWarning("emulator did not come up: %s", out.constData());
+                return false;
+            }
+            while ((nodeExists(deviceNode) || nodeExists(buzzerNode)) && t.elapsed() < 60000)
+                QTest::qWait(200);
+        }
+    }
+
+    bool startCamera()
+    {
+        QDir().mkpath(home + "/.config");
+        QProcessEnvironment env;
+        env.insert("PATH", qEnvironmentVariable("PATH", "/usr/bin:/bin"));
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("HOME", home);
+        env.insert("XDG_CONFIG_HOME", home + "/.config");
+        env.insert("XDG_RUNTIME_DIR", dir.path());
+        env.insert("PDA_POWER_SUPPLY_DIR", power);
+        const QString bus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+        if (!bus.isEmpty())
+            env.insert("DBUS_SESSION_BUS_ADDRESS", bus);
+        camera.setProcessEnvironment(env);
+        camera.setWorkingDirectory(work);
+        camera.setProgram(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera");
+        camera.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        dieWithParent(camera);
+        camera.start();
+        return camera.waitForStarted(5000);
+    }
+
+    bool cameraRunning() const { return camera.state() == QProcess::Running; }
+
+    // SIGTERM, as the desktop ends an application; the exit code, or -1 when it did not
+    // end by itself within the time.
+    int terminateCamera(int ms = 10000)
+    {
+        if (camera.state() == QProcess::NotRunning)
+            return camera.exitStatus() == QProcess::NormalExit ? camera.exitCode() : -1;
+        camera.terminate();
+        if (!camera.waitForFinished(ms)) {
+            camera.kill();
+            camera.waitForFinished(2000);
+            return -1;
+        }
+        return camera.exitStatus() == QProcess::NormalExit ? camera.exitCode() : -1;
+    }
+
+    bool control(const QByteArray& command) const
+    {
+        const int fd = ::open(QFile::encodeName(mountDir + "/control").constData(), O_WRONLY);
+        if (fd < 0)
+            return false;
+        const QByteArray line = command + '\n';
+        const bool ok = ::write(fd, line.constData(), size_t(line.size())) == line.size();
+        ::close(fd);
+        return ok;
+    }
+
+    QStringList log() const
+    {
+        QFile f(logPath);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QStringList lines = QString::fromLatin1(f.readAll()).split('\n');
+        if (!lines.isEmpty() && lines.last().isEmpty())
+            lines.removeLast();
+        return lines;
+    }
+
+    QByteArray settings() const
+    {
+        QFile f(settingsPath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    static void writeFile(const QString& path, const QByteArray& text)
+    {
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            f.write(text);
+    }
+
+    QTemporaryDir dir;
+    QString storage;  // the tmpfs
+    QString home;
+    QString work;     // the camera's working directory
+    QString power;
+    QString mountDir;
+    QString logPath;
+    QProcess emulator;
+    QProcess camera;
+
+private:
+    bool startEmulatorOnce(QByteArray& out)
+    {
+        stopProcess(emulator, 5000);
+        emulator.setProgram(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera-card-emulator");
+        emulator.setArguments({"--mount", mountDir, "--link", "--log", logPath, "--frame-ms", "10"});
+        emulator.setProcessChannelMode(QProcess::MergedChannels);
+        dieWithParent(emulator);
+        emulator.start();
+        if (!emulator.waitForStarted(5000))
+            return false;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 5000) {
+            emulator.waitForReadyRead(100);
+            out += emulator.readAll();
+            if (out.contains("ready"))
+                return true;
+            if (emulator.state() != QProcess::Running) {
+                out += emulator.readAll();
+                return false;
+            }
+        }
+        return false;
+    }
+
+    static void stopProcess(QProcess& p, int ms)
+    {
+        if (p.state() == QProcess::NotRunning)
+            return;
+        p.terminate();
+        if (!p.waitForFinished(ms)) {
+            p.kill();
+            p.waitForFinished(2000);
+        }
+    }
+
+    bool mounted = false;
+};
+
+// Polls `done` until it holds or `ms` have passed.
+template <typename F>
+bool waitFor(F done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    for (;;) {
+        if (done())
+            return true;
+        if (t.elapsed() > ms)
+            return false;
+        QTest::qWait(10);
+    }
+}
+
+}  // namespace e2e
