@@ -5,11 +5,15 @@
 //   (b) the same blits through QDirectPainter on the virtual frame buffer: construct on a
 //       shown 240x320 widget, blit, destroy, and let the presentation repaint finish;
 //   (c) painter mode: QPainter::drawImage of the 240x320 frame onto a QImage and onto a
-//       shown widget (repaint).
+//       shown widget (repaint);
+//   (d) where (b) goes: reading the 240x320 logical screen back out of the 320x240 virtual
+//       frame buffer pixel by pixel through pda::logicalToPhysical (as the presentation
+//       does), against a row loop with pointer steps and Qt's 90-degree image rotation.
 // Every figure is the median over many batches, in microseconds per refresh.
 //
 //   QT_QPA_PLATFORM=offscreen bench_blit [BATCHES]
 #include "platform/directpainter.h"
+#include "platform/virtualscreen.h"
 #include "viewfinder/blit.h"
 
 #include <QApplication>
@@ -17,6 +21,7 @@
 #include <QEvent>
 #include <QImage>
 #include <QPainter>
+#include <QTransform>
 #include <QWidget>
 
 #include <algorithm>
@@ -249,5 +254,48 @@ int main(int argc, char** argv)
                 view.backingStore() && view.backingStore()->paintDevice()->devType() == QInternal::Image
                     ? qPrintable(QString::number(int(static_cast<QImage*>(view.backingStore()->paintDevice())->format())))
                     : "not an image");
+
+    // ---- (d) the presentation's read-back of the virtual frame buffer ----------------------
+    std::printf("(d) reading the 240x320 logical screen out of the 320x240 frame buffer\n");
+    const QImage physical(frameBuffer.data(), 320, 240, 640, QImage::Format_RGB16);
+    QImage logical(240, 320, QImage::Format_RGB16);
+    const auto fbCopy = copyOf(size_t(640) * 240, preview.constBits());
+    auto perPixel = [&] {
+        for (int y = 0; y < 320; ++y) {
+            auto* line = reinterpret_cast<quint16*>(logical.scanLine(y));
+            for (int x = 0; x < 240; ++x) {
+                const QPoint p = pda::logicalToPhysical(QPoint(x, y), 1, 240, 320);
+                line[x] = reinterpret_cast<const quint16*>(physical.constScanLine(p.y()))[p.x()];
+            }
+        }
+    };
+    // Rotation 1: logical (x, y) is physical (y, 239 - x); a logical row is a physical
+    // column read upwards.
+    auto rowLoop = [&] {
+        const uchar* base = physical.constBits();
+        for (int y = 0; y < 320; ++y) {
+            auto* line = reinterpret_cast<quint16*>(logical.scanLine(y));
+            const uchar* p = base + size_t(239) * 640 + size_t(y) * 2;
+            for (int x = 0; x < 240; ++x, p -= 640)
+                line[x] = *reinterpret_cast<const quint16*>(p);
+        }
+    };
+    perPixel();
+    const QImage expected = logical.copy();
+    rowLoop();
+    const bool rowSame = logical == expected;
+    const QImage rotated = physical.transformed(QTransform().rotate(90));
+    const QImage rotatedBack = physical.transformed(QTransform().rotate(-90));
+    const bool rotateSame = rotated == expected || rotatedBack == expected;
+    const int angle = rotated == expected ? 90 : -90;
+    Pair r = measure(slowBatches, 10, perPixel, fbCopy);
+    print({"per pixel through pda::logicalToPhysical", r.us, r.baselineUs});
+    r = measure(slowBatches, 10, rowLoop, fbCopy);
+    print({rowSame ? "row loop with pointer steps (same pixels)" : "row loop: PIXELS DIFFER", r.us,
+           r.baselineUs});
+    r = measure(slowBatches, 10, [&] { logical = physical.transformed(QTransform().rotate(angle)); },
+                fbCopy);
+    print({rotateSame ? "QImage::transformed, 90 degrees (same pixels)" : "rotation: PIXELS DIFFER",
+           r.us, r.baselineUs});
     return 0;
 }

@@ -3,6 +3,10 @@
 // one frame cycle (M=0, one read of 153,600 bytes, M=1), the cycle measured through the
 // same mount in the same run, before and after the application's run.
 //
+// Then a model of the loop without the screen (status read, frame cycle, "C", the tick
+// restarted), with a coarse and with a precise timer, to tell the screen's share from the
+// timer's.
+//
 // The rate is what the application's own measurement (key Delete) counts: frames read,
 // here the "read 153600 153600" lines of the emulator's log over a measured window.
 //
@@ -78,6 +82,10 @@ int main(int argc, char** argv)
     camera.waitForFinished(2000);
 
     const double cycleAfter = bench::frameCycleMs(emulator.node(), 1000);
+    // Where the difference goes: the same loop without the screen, with the application's
+    // coarse timer and with a precise one.
+    const double coarseLoop = bench::tickLoopRate(emulator.node(), seconds / 2 + 1, Qt::CoarseTimer);
+    const double preciseLoop = bench::tickLoopRate(emulator.node(), seconds / 2 + 1, Qt::PreciseTimer);
     emulator.stop();
     if (cycleBefore < 0 || cycleAfter < 0) {
         std::fprintf(stderr, "bench_preview_rate: a frame cycle failed\n");
@@ -93,5 +101,11 @@ int main(int argc, char** argv)
     std::printf("application: %ld frames in %.2f s = %.2f frames/s (the counter would show "
                 "%ld.%ld)\n", last - first, elapsedS, rate, tenths / 10, tenths % 10);
     std::printf("ratio to the ceiling: %.1f %%\n", 100.0 * rate / ceiling);
+    std::printf("the tick loop without the screen (status, frame cycle, C): coarse timer %.2f "
+                "frames/s (%.1f %%), precise timer %.2f frames/s (%.1f %%)\n", coarseLoop,
+                100.0 * coarseLoop / ceiling, preciseLoop, 100.0 * preciseLoop / ceiling);
+    std::printf("per frame: application %.3f ms, coarse loop %.3f ms, precise loop %.3f ms, "
+                "ceiling %.3f ms\n", 1000.0 / rate, 1000.0 / coarseLoop, 1000.0 / preciseLoop,
+                1000.0 / ceiling);
     return 0;
 }

@@ -4,7 +4,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QImage>
+#include <QTimer>
+#include <QTimerEvent>
 #include <QThread>
 
 #include <algorithm>
@@ -98,6 +102,51 @@ double frameCycleMs(const QString& node, int cycles)
         ok = device.readFrame(image) && ok;
     const std::chrono::duration<double, std::milli> spent = std::chrono::steady_clock::now() - start;
     return ok ? spent.count() / cycles : -1;
+}
+
+namespace {
+
+class TickLoop : public QObject {
+public:
+    TickLoop(CameraDevice& device, Qt::TimerType type) : device(device), type(type)
+    {
+        id = startTimer(10, type);
+    }
+    long frames = 0;
+
+protected:
+    void timerEvent(QTimerEvent*) override
+    {
+        killTimer(id);
+        device.readStatus();
+        if (device.readFrame(image))
+            ++frames;
+        device.sendC();
+        id = startTimer(10, type);
+    }
+
+private:
+    CameraDevice& device;
+    Qt::TimerType type;
+    QImage image{240, 320, QImage::Format_RGB16};
+    int id = 0;
+};
+
+}  // namespace
+
+double tickLoopRate(const QString& node, int seconds, Qt::TimerType type)
+{
+    const QByteArray path = QFile::encodeName(node);
+    CameraDevice device(path.constData());
+    QImage image(240, 320, QImage::Format_RGB16);
+    device.sendGeometry(image, true, 240, 160, 256);
+    TickLoop loop(device, type);
+    QEventLoop events;
+    QTimer::singleShot(seconds * 1000, &events, &QEventLoop::quit);
+    QElapsedTimer clock;
+    clock.start();
+    events.exec();
+    return double(loop.frames) / (double(clock.nsecsElapsed()) / 1e9);
 }
 
 long residentKb(qint64 pid)

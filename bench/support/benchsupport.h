@@ -51,6 +51,11 @@ private:
 // failed.
 double frameCycleMs(const QString& node, int cycles);
 
+// Frames per second of a model of the application's preview loop without the screen: a
+// 10 ms timer of type `type`, stopped on each tick, then the status read, the frame cycle
+// and "C", then the timer started again, for `seconds` seconds through `node`.
+double tickLoopRate(const QString& node, int seconds, Qt::TimerType type);
+
 // VmRSS of a process in kB, or -1.
 long residentKb(qint64 pid);
 
