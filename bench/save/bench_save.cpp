@@ -82,10 +82,11 @@ bool saveWithLoopConversion(const QImage& capture, QImage& picture, const QStrin
         picture.setDotsPerMeterX(capture.dotsPerMeterX());
         picture.setDotsPerMeterY(capture.dotsPerMeterY());
     }
-    for (int y = 0; y < capture.height(); ++y) {
+    const int w = capture.width(), h = capture.height();  // out-of-line calls: not per pixel
+    for (int y = 0; y < h; ++y) {
         const auto* in = reinterpret_cast<const quint16*>(capture.constScanLine(y));
         uchar* out = picture.scanLine(y);
-        for (int x = 0; x < capture.width(); ++x) {
+        for (int x = 0; x < w; ++x) {
             const unsigned p = in[x];
             const unsigned r5 = p >> 11, g6 = (p >> 5) & 63, b5 = p & 31;
             *out++ = uchar((r5 << 3) | (r5 >> 2));
