@@ -3,7 +3,11 @@
 #include "platform/qcop_p.h"
 
 #include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QLocale>
 #include <QSocketNotifier>
+#include <QTranslator>
 #include <QWidget>
 
 #include <csignal>
@@ -20,6 +24,46 @@ volatile std::sig_atomic_t signalPending = 0;
 
 struct sigaction previousTerm;
 struct sigaction previousInt;
+
+// Where an installed program's translation files lie, from its bin folder.
+constexpr char installedTranslations[] = "../share/orvane-camera/translations";
+
+// The application's translation for the user's languages, most wanted first (LANGUAGE, then
+// LC_ALL, LC_MESSAGES, LANG). Built-in ones (:/i18n) come before installed files, so a stale
+// file never replaces the texts the program was built with. The texts are written in
+// English: an English language ends the search, a later language in the list is not used.
+void installTranslation(QCoreApplication* app)
+{
+    const QString base = QCoreApplication::applicationName() + QLatin1Char('_');
+    const QStringList folders = {
+        QStringLiteral(":/i18n"),
+        QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1String(installedTranslations)),
+    };
+    auto* translator = new QTranslator(app);
+    for (const QString& language : QLocale::system().uiLanguages()) {
+        const QLocale locale(language);
+        if (locale.language() == QLocale::English || locale.language() == QLocale::C)
+            break;
+        // "de-AT" is looked for as camera_de_AT, then camera_de.
+        QString name = language;
+        name.replace(QLatin1Char('-'), QLatin1Char('_'));
+        for (;;) {
+            for (const QString& folder : folders) {
+                // By exact name: QTranslator's own fallbacks would end at a bare "camera".
+                const QString file = QDir(folder).filePath(base + name + QLatin1String(".qm"));
+                if (QFile::exists(file) && translator->load(file)) {
+                    QCoreApplication::installTranslator(translator);
+                    return;
+                }
+            }
+            const qsizetype cut = name.lastIndexOf(QLatin1Char('_'));
+            if (cut <= 0)
+                break;
+            name.truncate(cut);
+        }
+    }
+    delete translator;
+}
 
 extern "C" void onSignal(int signo)
 {
@@ -38,6 +82,7 @@ extern "C" void onSignal(int signo)
 QPEApplication::QPEApplication(int& argc, char** argv, int /*type*/)
     : QApplication(argc, argv)
 {
+    installTranslation(this);
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalFds) != 0) {
         signalFds[0] = signalFds[1] = -1;
         return;
@@ -80,8 +125,11 @@ void QPEApplication::setInputMethodHint(QWidget* widget, int hint)
 void QPEApplication::showMainWidget(QWidget* widget, bool /*noMaximize*/)
 {
     main = widget;
-    if (widget)
+    if (widget) {
         widget->show();
+        // The environment brings a starting application to the front.
+        widget->activateWindow();
+    }
 }
 
 bool QPEApplication::notify(QObject* receiver, QEvent* event)

@@ -5,6 +5,7 @@ camera_packages=(
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-image-formats-plugins
   libfuse3-dev fuse3
   dbus dbus-bin
+  qt6-tools-dev qt6-l10n-tools
   xvfb x11-utils imagemagick
 )
 
