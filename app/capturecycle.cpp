@@ -118,6 +118,9 @@ void Camera::timerEvent(QTimerEvent*)
             if (fullScreen)
                 setFullScreen(false);
             setScreenSaver(0);
+            // Qt does not fire a timer again while its own event is being handled: a fresh
+            // one keeps the preview running behind the box.
+            startTimer(10);
             QMessageBox::critical(this, tr("Error"),
                                   tr("Save failed!\nPlease check storage status."));
             device->sendB();

@@ -6,7 +6,7 @@ camera_packages=(
   libfuse3-dev fuse3
   dbus dbus-bin
   qt6-tools-dev qt6-l10n-tools
-  xvfb x11-utils imagemagick
+  xvfb x11-utils imagemagick xdotool
 )
 
 install_missing_packages() {

@@ -566,10 +566,8 @@ void TestCameraE2e::homeLength()
     } else {
         QCOMPARE(picturesUnder(pda.storage), QStringList());
         QVERIFY(pda.cameraRunning());
-        // The save-failure box is open; the preview should go on behind it, and the card's
-        // press is answered only when the box closes.
-        QCOMPARE(indexFrom(lines, captured, "write B"), -1);
-        QEXPECT_FAIL("", "the tick's own timer does not fire inside the box's event loop", Continue);
+        // The save-failure box is open and the preview goes on behind it; the card's button,
+        // still held, is answered with "B" by a tick there, since the box is the active window.
         QVERIFY(waitForFrames(pda, captured + 1, 5, 1500));
     }
     QCOMPARE(pda.terminateCamera(), 0);
