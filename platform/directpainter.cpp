@@ -149,14 +149,27 @@ QPoint screenOffset(const QWidget* w)
     return w->mapToGlobal(QPoint(0, 0)) - origin;
 }
 
-// Copies logical screen area `area` out of the virtual frame buffer.
+// Bytes from one logical pixel to the next one to its right, in physical memory.
+ptrdiff_t logicalStepRight(const Screen& s)
+{
+    switch (s.rotation) {
+    case 1: return -ptrdiff_t(s.lineStep);
+    case 2: return -2;
+    case 3: return s.lineStep;
+    default: return 2;
+    }
+}
+
+// Copies logical screen area `area` out of the virtual frame buffer, a row at a time.
 QImage readLogical(Screen& s, const QRect& area)
 {
     QImage out(area.size(), QImage::Format_RGB16);
+    const ptrdiff_t step = logicalStepRight(s);
     for (int y = 0; y < area.height(); ++y) {
         auto* line = reinterpret_cast<quint16*>(out.scanLine(y));
+        const uchar* from = reinterpret_cast<const uchar*>(physicalPixel(s, QPoint(area.x(), area.y() + y)));
         for (int x = 0; x < area.width(); ++x)
-            line[x] = *physicalPixel(s, QPoint(area.x() + x, area.y() + y));
+            line[x] = *reinterpret_cast<const quint16*>(from + x * step);
     }
     return out;
 }
@@ -165,10 +178,12 @@ QImage readLogical(Screen& s, const QRect& area)
 void writeLogical(Screen& s, const QRect& area, const QImage& picture)
 {
     const QImage pixels = picture.convertToFormat(QImage::Format_RGB16);
+    const ptrdiff_t step = logicalStepRight(s);
     for (int y = 0; y < area.height(); ++y) {
         const auto* line = reinterpret_cast<const quint16*>(pixels.constScanLine(y));
+        uchar* to = reinterpret_cast<uchar*>(physicalPixel(s, QPoint(area.x(), area.y() + y)));
         for (int x = 0; x < area.width(); ++x)
-            *physicalPixel(s, QPoint(area.x() + x, area.y() + y)) = line[x];
+            *reinterpret_cast<quint16*>(to + x * step) = line[x];
     }
 }
 
