@@ -27,9 +27,20 @@ const CaptureFormat captureFormats[captureFormatCount] = {
 const char displayModeNames[] = QT_TRANSLATE_NOOP("Camera", "Landscape") "\0"
                                 QT_TRANSLATE_NOOP("Camera", "Portrait") "\0"
                                 QT_TRANSLATE_NOOP("Camera", "Square");
-const char formatNames[] = "480x640\0" "480x480\0" "480x320\0" "240x320\0" "240x240\0"
-                           "240x160\0" "160x160\0" "120x160\0" "120x80\0" "80x80\0"
-                           "256x256\0" "128x128\0" "64x64";
+const char formatNames[] =
+    QT_TRANSLATE_NOOP("Camera", "480x640") "\0"
+    QT_TRANSLATE_NOOP("Camera", "480x480") "\0"
+    QT_TRANSLATE_NOOP("Camera", "480x320") "\0"
+    QT_TRANSLATE_NOOP("Camera", "240x320") "\0"
+    QT_TRANSLATE_NOOP("Camera", "240x240") "\0"
+    QT_TRANSLATE_NOOP("Camera", "240x160") "\0"
+    QT_TRANSLATE_NOOP("Camera", "160x160") "\0"
+    QT_TRANSLATE_NOOP("Camera", "120x160") "\0"
+    QT_TRANSLATE_NOOP("Camera", "120x80") "\0"
+    QT_TRANSLATE_NOOP("Camera", "80x80") "\0"
+    QT_TRANSLATE_NOOP("Camera", "256x256") "\0"
+    QT_TRANSLATE_NOOP("Camera", "128x128") "\0"
+    QT_TRANSLATE_NOOP("Camera", "64x64");
 const char qualityNames[] = QT_TRANSLATE_NOOP("Camera", "Normal") "\0"
                             QT_TRANSLATE_NOOP("Camera", "Fine");
 const char mirrorIconNames[] = "camera/CameraN.png\0camera/CameraR.png";
