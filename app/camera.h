@@ -5,6 +5,7 @@
 #include "form/camerabase.h"
 
 #include <QByteArray>
+#include <QImage>
 #include <QList>
 #include <QPixmap>
 #include <QRect>
@@ -14,7 +15,6 @@
 class CameraDevice;
 class MyFrame;
 class QCloseEvent;
-class QImage;
 class QKeyEvent;
 class QTimerEvent;
 
@@ -146,4 +146,5 @@ public:
 private:
     QList<int> timerIds;
     QRect paintedPreview; // where painter mode last drew the frame; null: nothing drawn
+    QImage pictureRgb;    // the picture as the JPEG writer takes it, kept between saves
 };

@@ -2,6 +2,7 @@
 #include "app/camera.h"
 
 #include "device/cameradevice.h"
+#include "storage/rgbexpand.h"
 
 #include <QDir>
 #include <QFile>
@@ -100,7 +101,7 @@ bool Camera::savePicture(QString& path)
 
     // 24-bit RGB holds the same colours as 32-bit RGB and is the layout the JPEG writer
     // takes without converting each pixel again; the file's bytes are the same.
-    const QImage picture = captureImage->convertToFormat(QImage::Format_RGB888);
+    expandRgb565(*captureImage, pictureRgb);
     const int q = quality ? qualityFine : qualityNormal;
 
     // Written beside its name and renamed into place when complete, so no reader sees
@@ -110,7 +111,7 @@ bool Camera::savePicture(QString& path)
         return false;
     QImageWriter writer(&file, QByteArray(saveFormat));
     writer.setQuality(q);
-    if (!writer.write(picture) || !file.commit()) {
+    if (!writer.write(pictureRgb) || !file.commit()) {
         file.cancelWriting();
         return false;
     }
