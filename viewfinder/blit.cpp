@@ -3,9 +3,34 @@
 #include <algorithm>
 #include <cstring>
 
+namespace {
+
+// Far beyond any screen, and small enough that no sum or product below can overflow.
+bool plausible(int v)
+{
+    constexpr int limit = 1 << 20;
+    return v > -limit && v < limit;
+}
+
+bool plausible(const BlitInput& in)
+{
+    const int values[] = {in.x, in.y, in.width, in.height, in.screenWidth, in.screenHeight,
+                          in.visible.left(), in.visible.top(), in.visible.right(),
+                          in.visible.bottom(), in.lineStep, in.imageBytesPerLine, in.imageHeight};
+    for (int v : values) {
+        if (!plausible(v))
+            return false;
+    }
+    return in.lineStep >= 0 && in.imageBytesPerLine >= 0 && in.imageHeight >= 0;
+}
+
+} // namespace
+
 BlitPlan planBlit(const BlitInput& in)
 {
     BlitPlan plan;
+    if (!plausible(in))
+        return plan; // nothing is copied for a geometry no screen has
     const int x = in.x, y = in.y, w = in.width, h = in.height;
     const int sw = in.screenWidth, sh = in.screenHeight;
     switch (in.rotation) {

@@ -38,6 +38,8 @@ private slots:
     void workedExamples();
     void clippedToVisible();
     void unknownRotation();
+    void absurdGeometryCopiesNothing_data();
+    void absurdGeometryCopiesNothing();
     void copiesStayInside_data();
     void copiesStayInside();
     void pixelsLandWhereRotationSays();
@@ -109,6 +111,26 @@ void TestBlit::unknownRotation()
 {
     QVERIFY(planBlit(input(4, 0, 0, 240, 240, QRect(0, 0, 320, 240), 640, 320, 240)).empty());
     QVERIFY(planBlit(input(-1, 0, 0, 240, 240, QRect(0, 0, 320, 240), 640, 320, 240)).empty());
+}
+
+void TestBlit::absurdGeometryCopiesNothing_data()
+{
+    QTest::addColumn<int>("x");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("lineStep");
+    QTest::newRow("position near INT_MAX") << 0x7ffffff0 << 240 << 640;
+    QTest::newRow("width near INT_MIN") << 0 << int(0x80000010) << 640;
+    QTest::newRow("negative line step") << 0 << 240 << -640;
+}
+
+void TestBlit::absurdGeometryCopiesNothing()
+{
+    QFETCH(int, x);
+    QFETCH(int, width);
+    QFETCH(int, lineStep);
+    // Found by fuzzing: sums of such values overflowed before the clip.
+    const BlitPlan plan = planBlit(input(1, x, 0, width, 240, QRect(0, 0, 320, 240), lineStep, 320, 240));
+    QVERIFY(plan.empty());
 }
 
 void TestBlit::copiesStayInside_data()
