@@ -144,6 +144,9 @@ public:
     int32_t screenSaverLevel = -1;
 
 private:
+    // The keys that act alike in the control window and full screen; false for others.
+    bool sharedKeyCommand(int key);
+
     QList<int> timerIds;
     QRect paintedPreview; // where painter mode last drew the frame; null: nothing drawn
     QImage pictureRgb;    // the picture as the JPEG writer takes it, kept between saves

@@ -49,19 +49,39 @@ void Camera::ButtonSaveDir()
         lastStatus &= ~2; // the next tick lets a set orientation bit turn the mirror on again
 }
 
-void Camera::keyPressEvent(QKeyEvent* e)
+bool Camera::sharedKeyCommand(int key)
 {
-    switch (e->key()) {
+    switch (key) {
     case Qt::Key_F:
         selectSlowCapture(0);
-        break;
+        return true;
+    case Qt::Key_S:
+        selectSlowCapture(1);
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_F33:
+        ButtonShutter();
+        return true;
+    case Qt::Key_Delete:
+        startFrameRate();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void Camera::keyPressEvent(QKeyEvent* e)
+{
+    if (sharedKeyCommand(e->key())) {
+        e->accept();
+        return;
+    }
+    switch (e->key()) {
     case Qt::Key_R:
         // Every display mode and format become selectable; nothing is re-applied now.
         dispModeMax = 3;
         resolutionMax = 13;
-        break;
-    case Qt::Key_S:
-        selectSlowCapture(1);
         break;
     case Qt::Key_V:
         if (saveDirection >= 0) {
@@ -79,18 +99,10 @@ void Camera::keyPressEvent(QKeyEvent* e)
     case Qt::Key_Escape:
         close();
         break;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_F33:
-        ButtonShutter();
-        break;
-    case Qt::Key_Delete:
-        startFrameRate();
-        break;
     case Qt::Key_F11:
         break;
     default:
-        e->ignore();
+        e->ignore(); // passed on by the toolkit
         return;
     }
     e->accept();
@@ -98,25 +110,13 @@ void Camera::keyPressEvent(QKeyEvent* e)
 
 void Camera::FullScreenEvent(int key)
 {
+    if (sharedKeyCommand(key))
+        return;
     switch (key) {
     case Qt::Key_Space:   // also a tap on the frame
     case Qt::Key_Escape:
     case Qt::Key_F30:
         setFullScreen(false);
-        break;
-    case Qt::Key_F:
-        selectSlowCapture(0);
-        break;
-    case Qt::Key_S:
-        selectSlowCapture(1);
-        break;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_F33:
-        ButtonShutter();
-        break;
-    case Qt::Key_Delete:
-        startFrameRate();
         break;
     case Qt::Key_Left:
         selectZoom(0);
