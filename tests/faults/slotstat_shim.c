@@ -1,0 +1,113 @@
+/*
+ * A write-protected memory card for one camera run: loaded with LD_PRELOAD, it answers
+ * opens of /dev/sd_slotstat with a descriptor of /dev/null and the slot-status request
+ * 0x5681 on that descriptor with "locked" (second integer 1, result 0). Everything else
+ * goes to the C library. When FAULTS_SLOTSTAT_LOG names a file, every answered request
+ * appends one line to it, so a test can tell whether the slot was asked at all.
+ */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+static const char slotNode[] = "/dev/sd_slotstat";
+static const unsigned long slotRequest = 0x5681;
+static volatile int slotFd = -1;
+
+typedef int (*OpenFn)(const char*, int, ...);
+typedef int (*IoctlFn)(int, unsigned long, ...);
+
+static int isSlotNode(const char* path)
+{
+    return path && strcmp(path, slotNode) == 0;
+}
+
+static int openSlot(void)
+{
+    OpenFn real = (OpenFn)dlsym(RTLD_NEXT, "open");
+    const int fd = real("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0)
+        slotFd = fd;
+    return fd;
+}
+
+static int forward(const char* name, const char* path, int flags, va_list args)
+{
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE))
+        mode = (mode_t)va_arg(args, int);
+    OpenFn real = (OpenFn)dlsym(RTLD_NEXT, name);
+    return real(path, flags, mode);
+}
+
+int open(const char* path, int flags, ...)
+{
+    if (isSlotNode(path))
+        return openSlot();
+    va_list args;
+    va_start(args, flags);
+    const int fd = forward("open", path, flags, args);
+    va_end(args);
+    return fd;
+}
+
+int open64(const char* path, int flags, ...)
+{
+    if (isSlotNode(path))
+        return openSlot();
+    va_list args;
+    va_start(args, flags);
+    const int fd = forward("open64", path, flags, args);
+    va_end(args);
+    return fd;
+}
+
+// The fortified forms, taken when the flags are not a constant.
+int __open_2(const char* path, int flags)
+{
+    if (isSlotNode(path))
+        return openSlot();
+    OpenFn real = (OpenFn)dlsym(RTLD_NEXT, "__open_2");
+    return real(path, flags);
+}
+
+int __open64_2(const char* path, int flags)
+{
+    if (isSlotNode(path))
+        return openSlot();
+    OpenFn real = (OpenFn)dlsym(RTLD_NEXT, "__open64_2");
+    return real(path, flags);
+}
+
+int ioctl(int fd, unsigned long request, ...)
+{
+    va_list args;
+    va_start(args, request);
+    void* argument = va_arg(args, void*);
+    va_end(args);
+    if (request == slotRequest && fd >= 0 && fd == slotFd) {
+        int32_t* record = (int32_t*)argument;
+        record[0] = 0;
+        record[1] = 1;
+        record[2] = 0;
+        const char* log = getenv("FAULTS_SLOTSTAT_LOG");
+        if (log && *log) {
+            OpenFn real = (OpenFn)dlsym(RTLD_NEXT, "open");
+            const int out = real(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+            if (out >= 0) {
+                static const char line[] = "locked\n";
+                (void)!write(out, line, sizeof line - 1);
+                close(out);
+            }
+        }
+        return 0;
+    }
+    IoctlFn real = (IoctlFn)dlsym(RTLD_NEXT, "ioctl");
+    return real(fd, request, argument);
+}

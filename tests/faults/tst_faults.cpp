@@ -1,0 +1,751 @@
+// The fault matrix: each case is one run (or a few runs) of the real camera binary on a
+// virtual PDA with the card emulator, with one thing going wrong: the card pulled, taken
+// away or failing, a storage full, gone, locked or read-only, an odd HOME, the process
+// signalled or killed, a damaged settings file. Each checks what the user keeps: a camera
+// that goes on (or ends the way it should), whole pictures, a serial that matches them,
+// settings that are the old or the new ones.
+#include "tests/faults/faultrun.h"
+
+#include "platform/qcop.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+using namespace faults;
+
+namespace {
+
+const QString statusRead = QStringLiteral("read 4 4");
+const QString captureGeometry = QStringLiteral("write R=480,320,256,960");
+const QString captureRead = QStringLiteral("read 307200 307200");
+
+QString pictureIn(const QString& folder, int n)
+{
+    return folder + QStringLiteral("/pic%1.jpg").arg(n, 4, 10, QChar('0'));
+}
+
+QString internalFolder(const VirtualPda& pda)
+{
+    return pda.picturesDir();
+}
+
+// The frames of one preview line up; used after the card came back.
+bool isPreviewLine(const QString& line)
+{
+    return line == statusRead || isFrameRead(line) || line.startsWith("write M=")
+        || line == QLatin1String("write C");
+}
+
+}  // namespace
+
+class TestFaults : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+
+    void cardUnplugged_data();
+    void cardUnplugged();
+    void cardAbsentTenSeconds();
+    void cardFaults_data();
+    void cardFaults();
+
+    void memoryCardFailures_data();
+    void memoryCardFailures();
+    void memoryCardRemoved_data();
+    void memoryCardRemoved();
+    void memoryCardWriteProtected_data();
+    void memoryCardWriteProtected();
+
+    void internalStorage_data();
+    void internalStorage();
+
+    void sigterm_data();
+    void sigterm();
+    void sigkillDuringSave_data();
+    void sigkillDuringSave();
+    void killDuringSettingsWrite();
+
+    void damagedSettings_data();
+    void damagedSettings();
+
+private:
+    bool startPreview(VirtualPda& pda, const QByteArray& settings = {},
+                      const CameraEnvironment& extra = {});
+    // Presses the card's shutter and waits until the capture frame has been read; the line
+    // of the press, or -1.
+    int shoot(VirtualPda& pda);
+    // SIGTERM; then the settings file must be whole and its serial that of the newest
+    // picture under `root` (or `serial` when given).
+    void endAndCheck(VirtualPda& pda, const QString& root, int serial = -1);
+};
+
+void TestFaults::initTestCase()
+{
+    const QString reason = e2e::unavailableReason();
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason));
+    struct stat st;
+    struct stat root;
+    if (::stat(cardFolder, &st) == 0 && ::stat("/", &root) == 0 && st.st_dev != root.st_dev)
+        QSKIP("something is mounted at /mnt/card already");
+}
+
+void TestFaults::init()
+{
+    const bool free = waitFor(
+        [] { return !e2e::nodeExists(e2e::deviceNode) && !e2e::nodeExists(e2e::buzzerNode); },
+        90000);
+    QVERIFY2(free, "/dev/orvane_vdc or /dev/orvane_buz is held by another emulator");
+}
+
+bool TestFaults::startPreview(VirtualPda& pda, const QByteArray& settings,
+                              const CameraEnvironment& extra)
+{
+    if (!pda.ready()) {
+        qWarning("no tmpfs for HOME");
+        return false;
+    }
+    if (pda.emulator.state() != QProcess::Running && !pda.startEmulator())
+        return false;
+    pda.writeSettings(settings);
+    const int from = int(pda.log().size());
+    if (!startCamera(pda, extra))
+        return false;
+    if (!waitForFrames(pda, from, 3, 15000)) {
+        qWarning("no preview; log:\n  %s", qPrintable(tail(pda.log(), 30)));
+        return false;
+    }
+    return true;
+}
+
+int TestFaults::shoot(VirtualPda& pda)
+{
+    const int from = int(pda.log().size());
+    if (!pda.control("shutter"))
+        return -1;
+    if (!waitForLine(pda, from, captureRead, 6000))
+        return -1;
+    return indexFrom(pda.log(), from, "control shutter");
+}
+
+void TestFaults::endAndCheck(VirtualPda& pda, const QString& root, int serial)
+{
+    QCOMPARE(pda.terminateCamera(), 0);
+    const QByteArray settings = pda.settings();
+    const QString problem = settingsProblem(settings);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    const QStringList pictures = picturesUnder(root);
+    const QString broken = picturesProblem(root);
+    QVERIFY2(broken.isEmpty(), qPrintable(broken));
+    QCOMPARE(settingsSerial(settings), serial >= 0 ? serial : highestNumber(pictures));
+    const QStringList others = othersUnder(root);
+    if (!others.isEmpty())
+        qInfo("left beside the pictures: %s", qPrintable(others.join(", ")));
+}
+
+// ---- the camera card -----------------------------------------------------------------------
+
+void TestFaults::cardUnplugged_data()
+{
+    QTest::addColumn<QString>("phase");     // preview, save (capture read blocked), saved
+    QTest::addColumn<int>("plugAfterMs");   // from the unplug (save: from the failed read)
+    QTest::addColumn<bool>("resumes");      // else the missing-card box stays up
+    QTest::addColumn<int>("pictures");
+
+    QTest::newRow("preview, back within the second: preview resumes") << "preview" << 300 << true << 0;
+    QTest::newRow("preview, back too late: missing-card box") << "preview" << 2500 << false << 0;
+    QTest::newRow("during the capture read: saved from the old frame, resumes")
+        << "save" << 0 << true << 1;
+    QTest::newRow("while Saved shows: picture kept, resumes") << "saved" << 300 << true << 1;
+}
+
+void TestFaults::cardUnplugged()
+{
+    QFETCH(QString, phase);
+    QFETCH(int, plugAfterMs);
+    QFETCH(bool, resumes);
+    QFETCH(int, pictures);
+
+    VirtualPda pda;
+    QVERIFY(startPreview(pda));
+    int from = int(pda.log().size());
+
+    if (phase == "preview") {
+        QVERIFY(pda.control("unplug"));
+        QTest::qWait(plugAfterMs);
+    } else if (phase == "save") {
+        QVERIFY(pda.control("frame-ms 1500"));
+        QVERIFY(pda.control("shutter"));
+        QVERIFY(waitForLine(pda, from, captureGeometry, 6000));
+        const int geometry = indexFrom(pda.log(), from, captureGeometry);
+        QVERIFY(waitForLine(pda, geometry, "write M=0", 2000));
+        QTest::qWait(200);  // the capture read is waiting for its frame now
+        QVERIFY(pda.control("unplug"));
+        QVERIFY2(waitForLine(pda, geometry, "read 307200 EIO", 4000), qPrintable(tail(pda.log())));
+        QVERIFY(pda.control("frame-ms 10"));
+    } else {
+        QVERIFY(shoot(pda) >= 0);
+        QVERIFY(waitFor([&] { return QFile::exists(pictureIn(internalFolder(pda), 1)); }, 3000));
+        QVERIFY2(indexFrom(pda.log(), from, "write B") < 0, "the Saved message was already over");
+        QVERIFY(pda.control("unplug"));
+        QTest::qWait(plugAfterMs);
+    }
+    QVERIFY(pda.control("plug"));
+    const int plugged = int(pda.log().size());
+
+    if (resumes) {
+        QVERIFY2(waitForFrames(pda, plugged, 5, 6000), qPrintable(tail(pda.log(), 30)));
+        // The old descriptor is dead; a new one carries the preview.
+        QVERIFY(indexFrom(pda.log(), from, "open") >= 0);
+    } else {
+        // The node could not be opened: the missing-card box waits for the user, no tick
+        // runs behind it, nothing more reaches the card.
+        QVERIFY2(indexFrom(pda.log(), from, "open ENODEV") >= 0, qPrintable(tail(pda.log(), 30)));
+        const int seen = int(pda.log().size());
+        QTest::qWait(1500);
+        QVERIFY(pda.cameraRunning());
+        QCOMPARE(pda.log().mid(seen).filter(QRegularExpression("^(open|read|write)")), QStringList());
+    }
+    QVERIFY(pda.cameraRunning());
+    QCOMPARE(picturesUnder(pda.storage).size(), pictures);
+    endAndCheck(pda, pda.storage);
+}
+
+void TestFaults::cardAbsentTenSeconds()
+{
+    VirtualPda pda;
+    QVERIFY(startPreview(pda, "[Option]\nSlowCapture=14\n"));
+    int from = int(pda.log().size());
+    QVERIFY(pda.control("orientation 1"));
+    QVERIFY(waitForLine(pda, from, "write M=15", 3000));
+
+    from = int(pda.log().size());
+    QVERIFY(pda.control("present 0"));
+    QTest::qWait(10000);
+    const int back = int(pda.log().size());
+    QVERIFY(pda.control("present 1"));
+    QVERIFY(waitForFrames(pda, back, 5, 5000));
+
+    const QStringList lines = pda.log();
+    // Absent: reopened about once a second, polled, closed; no frame asked for.
+    const QStringList absent = lines.mid(from, back - from);
+    QVERIFY(framesFrom(absent, 0) <= 1);
+    const int opens = int(absent.count("open"));
+    QVERIFY2(opens >= 8 && opens <= 12, qPrintable(QStringLiteral("%1 openings in 10 s").arg(opens)));
+
+    // The opening that resumed: all three mode bits sent anew, then the preview geometry,
+    // then whole frames in the slow, mirrored mode.
+    int firstFrame = back;
+    while (firstFrame < lines.size() && !isFrameRead(lines[firstFrame]))
+        ++firstFrame;
+    QStringList resumed;
+    for (int i = int(lines.lastIndexOf("open", firstFrame)); i >= 0 && i < lines.size(); ++i) {
+        if (!lines[i].startsWith("control "))
+            resumed << lines[i];
+    }
+    QVERIFY(resumed.size() > 8);
+    QCOMPARE(resumed.mid(0, 4), (QStringList{"open", "write M=1", "write M=3", "write M=15"}));
+    int i = 4;
+    while (i < resumed.size() && resumed[i] == statusRead)
+        ++i;
+    QVERIFY2(i > 4 && QRegularExpression("^write [RS]=\\d+,\\d+,\\d+,\\d+$").match(resumed.value(i)).hasMatch(),
+             qPrintable(resumed.mid(0, 12).join("\n  ")));
+    QCOMPARE(resumed.value(i + 1), QStringLiteral("write M=14"));
+    QVERIFY(isFrameRead(resumed.value(i + 2)));
+    QCOMPARE(resumed.value(i + 3), QStringLiteral("write M=15"));
+    for (int k = i + 1; k < resumed.size(); ++k)
+        QVERIFY2(isPreviewLine(resumed[k]) && resumed[k] != "write M=1" && resumed[k] != "write M=3",
+                 qPrintable(resumed.mid(k - 3, 6).join("\n  ")));
+    endAndCheck(pda, pda.storage, 0);
+}
+
+void TestFaults::cardFaults_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QString>("target");  // now, during a preview frame read, during the capture read
+    QTest::addColumn<QString>("fault");   // the log line of the fault
+
+    QTest::newRow("preview: three failed reads") << QByteArray("fail-reads 3") << "now" << "^read \\d+ EIO$";
+    QTest::newRow("preview: short frame read") << QByteArray("short-read 100") << "frame" << "^read 153600 100$";
+    QTest::newRow("preview: two failed writes") << QByteArray("fail-writes 2") << "now" << "^write \\S+ EIO$";
+    QTest::newRow("preview: busy for 300 ticks") << QByteArray("busy 1") << "now" << "^read 4 4$";
+    QTest::newRow("capture read fails") << QByteArray("fail-reads 1") << "capture" << "^read 307200 EIO$";
+    QTest::newRow("capture read short") << QByteArray("short-read 1000") << "capture" << "^read 307200 1000$";
+    QTest::newRow("mode write after the capture fails") << QByteArray("fail-writes 1") << "capture" << "^write M=1 EIO$";
+}
+
+void TestFaults::cardFaults()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QString, target);
+    QFETCH(QString, fault);
+    const bool atCapture = target == "capture";
+    const QRegularExpression faultLine(fault);
+
+    VirtualPda pda;
+    QVERIFY(startPreview(pda));
+    const int from = int(pda.log().size());
+    int pictures = 0;
+    if (atCapture) {
+        QVERIFY(pda.control("frame-ms 1500"));
+        QVERIFY(pda.control("shutter"));
+        QVERIFY(waitForLine(pda, from, captureGeometry, 6000));
+        QTest::qWait(300);
+        QVERIFY(pda.control(command));
+        QVERIFY(pda.control("frame-ms 10"));
+        QVERIFY2(waitFor([&] { return !pda.log().mid(from).filter(faultLine).isEmpty(); }, 4000),
+                 qPrintable(tail(pda.log())));
+        // The frame's result is not looked at: the picture is written from what the capture
+        // image holds.
+        QVERIFY(waitFor([&] { return QFile::exists(pictureIn(internalFolder(pda), 1)); }, 3000));
+        pictures = 1;
+    } else if (target == "frame") {
+        // The next frame read waits long enough for the fault to reach it.
+        QVERIFY(pda.control("frame-ms 400"));
+        const int slow = int(pda.log().size());
+        QVERIFY(waitForLine(pda, slow, "write M=0", 2000));
+        QVERIFY(pda.control(command));
+        QVERIFY(pda.control("frame-ms 10"));
+        QVERIFY2(waitFor([&] { return !pda.log().mid(from).filter(faultLine).isEmpty(); }, 4000),
+                 qPrintable(tail(pda.log())));
+    } else if (command == "busy 1") {
+        QVERIFY(pda.control(command));
+        QVERIFY(waitFor([&] { return pda.log().mid(from).count(statusRead) >= 300; }, 10000));
+        const QStringList busy = pda.log().mid(from);
+        QVERIFY2(framesFrom(busy, 0) <= 1, "frames were read while the card was busy");
+        QVERIFY(pda.control("busy 0"));
+    } else {
+        QVERIFY(pda.control(command));
+        QVERIFY(waitFor([&] { return !pda.log().mid(from).filter(faultLine).isEmpty(); }, 4000));
+    }
+
+    // The preview goes on, and the next press gives a whole picture.
+    QVERIFY2(waitForFrames(pda, int(pda.log().size()), 5, 6000), qPrintable(tail(pda.log(), 30)));
+    QVERIFY(pda.cameraRunning());
+    QVERIFY(shoot(pda) >= 0);
+    ++pictures;
+    QVERIFY(waitFor([&] { return QFile::exists(pictureIn(internalFolder(pda), pictures)); }, 3000));
+    QCOMPARE(picturesUnder(pda.storage).size(), pictures);
+    endAndCheck(pda, pda.storage, pictures);
+}
+
+// ---- the memory card's storage --------------------------------------------------------------
+
+void TestFaults::memoryCardFailures_data()
+{
+    QTest::addColumn<int>("leaveFree");    // bytes left on the 64 KiB card; -1: not filled
+    QTest::addColumn<bool>("readOnly");
+
+    QTest::newRow("card full") << 0 << false;
+    QTest::newRow("card nearly full: the write runs out") << 4096 << false;
+    QTest::newRow("card mounted read-only") << -1 << true;
+}
+
+void TestFaults::memoryCardFailures()
+{
+    QFETCH(int, leaveFree);
+    QFETCH(bool, readOnly);
+
+    CardMount card("size=64k,mode=0755");
+    QVERIFY(card.ok());
+    QVERIFY(QDir().mkpath(QString(cardFolder) + "/Documents/Image_Files"));
+    if (leaveFree >= 0)
+        QVERIFY(fillUp(cardFolder, leaveFree));
+    if (readOnly)
+        QVERIFY(card.remountReadOnly());
+    const QStringList before = filesUnder(cardFolder);
+
+    VirtualPda pda;
+    QVERIFY(startPreview(pda, "[Option]\nSaveTo=1\n"));
+    const int press = shoot(pda);
+    QVERIFY(press >= 0);
+    // The save-failure box is up; the preview goes on behind it.
+    QVERIFY(waitForFrames(pda, indexFrom(pda.log(), press, captureRead) + 1, 5, 3000));
+    QVERIFY(pda.cameraRunning());
+
+    QCOMPARE(picturesUnder(cardFolder), QStringList());
+    QCOMPARE(picturesUnder(pda.storage), QStringList());
+    const QStringList after = filesUnder(cardFolder);
+    QVERIFY2(after == before, qPrintable("left on the card: " + after.join(", ")));
+    endAndCheck(pda, pda.storage, 0);
+    QVERIFY(pda.settings().contains("SaveTo=1"));
+}
+
+void TestFaults::memoryCardRemoved_data()
+{
+    QTest::addColumn<bool>("notice");
+    QTest::newRow("umount, then mtabChanged(): the next picture goes inside") << true;
+    QTest::newRow("umount without notice: refused, nothing on the bare folder") << false;
+}
+
+void TestFaults::memoryCardRemoved()
+{
+    QFETCH(bool, notice);
+
+    CardMount card("size=1m,mode=0755");
+    QVERIFY(card.ok());
+    const QString cardPictures = QString(cardFolder) + "/Documents/Image_Files";
+    QVERIFY(QDir().mkpath(cardPictures));
+
+    VirtualPda pda;
+    QVERIFY(startPreview(pda, "[Option]\nSaveTo=1\n"));
+    QVERIFY(shoot(pda) >= 0);
+    QVERIFY(waitFor([&] { return QFile::exists(pictureIn(cardPictures, 1)); }, 3000));
+    QVERIFY(waitForLine(pda, 0, "write B", 3000));
+    QVERIFY(card.unmount());
+    if (notice) {
+        { QCopEnvelope e("QPE/Card", "mtabChanged()"); }
+        QTest::qWait(500);
+    }
+    const int press = shoot(pda);
+    QVERIFY(press >= 0);
+    QVERIFY(waitForFrames(pda, indexFrom(pda.log(), press, captureRead) + 1, 3, 3000));
+    QVERIFY(pda.cameraRunning());
+
+    // Nothing lands on the root file system's card folder.
+    QCOMPARE(filesUnder(cardFolder), QStringList());
+    if (notice) {
+        QVERIFY(waitFor([&] { return QFile::exists(pictureIn(internalFolder(pda), 2)); }, 3000));
+        QCOMPARE(picturesUnder(pda.storage), QStringList{pictureIn(internalFolder(pda), 2)});
+        endAndCheck(pda, pda.storage, 2);
+        QVERIFY(pda.settings().contains("SaveTo=0"));
+    } else {
+        QCOMPARE(picturesUnder(pda.storage), QStringList());
+        endAndCheck(pda, pda.storage, 1);
+    }
+}
+
+void TestFaults::memoryCardWriteProtected_data()
+{
+    QTest::addColumn<bool>("noCheck");
+    QTest::newRow("locked: internal storage chosen at start") << false;
+    QTest::newRow("locked, NoCheckSDWP=1: the card anyway") << true;
+}
+
+void TestFaults::memoryCardWriteProtected()
+{
+    QFETCH(bool, noCheck);
+
+    const QString shim = qEnvironmentVariable("FAULTS_SLOTSTAT_SHIM");
+    QVERIFY2(QFile::exists(shim), qPrintable("no slot-status shim at " + shim));
+    CardMount card("size=1m,mode=0755");
+    QVERIFY(card.ok());
+
+    VirtualPda pda;
+    CameraEnvironment extra;
+    extra.preload = shim;
+    extra.slotLog = pda.dir.path() + "/slotstat.log";
+    QVERIFY(startPreview(pda, noCheck ? "[Option]\nSaveTo=1\nNoCheckSDWP=1\n" : "[Option]\nSaveTo=1\n",
+                         extra));
+    QCOMPARE(QFile::exists(extra.slotLog), !noCheck);
+    QVERIFY(shoot(pda) >= 0);
+    const QString expected = noCheck ? QString(cardFolder) + "/pic0001.jpg"
+                                     : pictureIn(internalFolder(pda), 1);
+    QVERIFY(waitFor([&] { return QFile::exists(expected); }, 3000));
+    QCOMPARE(picturesUnder(cardFolder).size() + picturesUnder(pda.storage).size(), 1);
+    endAndCheck(pda, noCheck ? QString(cardFolder) : pda.storage, 1);
+    QVERIFY(pda.settings().contains(noCheck ? "SaveTo=1" : "SaveTo=0"));
+}
+
+// ---- the internal storage --------------------------------------------------------------------
+
+void TestFaults::internalStorage_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("homeLength");  // 0: as the harness makes it
+    QTest::addColumn<bool>("saved");
+
+    QTest::newRow("internal storage full") << "full" << 0 << false;
+    QTest::newRow("internal storage nearly full") << "nearly" << 0 << false;
+    QTest::newRow("picture folder replaced by a file") << "folderfile" << 0 << false;
+    QTest::newRow("HOME unset: /home/ on the root file system") << "unset" << 0 << false;
+    QTest::newRow("HOME of 100 characters") << "long" << 100 << false;
+    QTest::newRow("HOME of 250 characters") << "long" << 250 << false;
+    QTest::newRow("HOME of 4000 characters") << "long" << 4000 << false;
+    QTest::newRow("HOME with blanks, quotes, $(...), ; and line breaks") << "shell" << 0 << true;
+}
+
+void TestFaults::internalStorage()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, homeLength);
+    QFETCH(bool, saved);
+
+    VirtualPda pda;
+    QVERIFY(pda.ready());
+    CameraEnvironment extra;
+    QStringList realHome;
+    if (kind == "long") {
+        // Folders of at most 200 characters, so that every name is a legal file name.
+        QString home = pda.storage;
+        while (home.size() < homeLength) {
+            const int part = qMin(200, int(homeLength - home.size() - 1));
+            home += '/' + QString(qMax(1, part), QChar('h'));
+        }
+        QCOMPARE(home.size(), homeLength);
+        pda.setHome(home);
+    } else if (kind == "shell") {
+        pda.setHome(pda.storage + "/a b 'q' \"d\" $(touch x); `touch y`;touch z\nnext");
+    } else if (kind == "unset") {
+        struct stat home;
+        struct stat root;
+        if (::stat("/home", &home) == 0 && ::stat("/", &root) == 0 && home.st_dev != root.st_dev)
+            QSKIP("/home is a file system of its own here; the camera would write into it");
+        realHome = QDir("/home").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        extra.unsetHome = true;
+    }
+    QVERIFY(QDir().mkpath(pda.home));
+    pda.writeSettings({});
+    if (kind == "full" || kind == "nearly")
+        QVERIFY(fillUp(pda.storage, kind == "full" ? 0 : 8192));
+    if (kind == "folderfile") {
+        QVERIFY(QDir().mkpath(pda.home + "/Documents"));
+        VirtualPda::writeFile(pda.home + "/Documents/Image_Files", "not a folder\n");
+    }
+    const QStringList before = filesUnder(pda.storage);
+
+    QVERIFY(startPreview(pda, {}, extra));
+    const int press = shoot(pda);
+    QVERIFY(press >= 0);
+    if (saved)
+        QVERIFY(waitFor([&] { return QFile::exists(pictureIn(internalFolder(pda), 1)); }, 3000));
+    // Saved or refused, the preview comes back (behind the box when refused).
+    QVERIFY(waitForFrames(pda, indexFrom(pda.log(), press, captureRead) + 1, 3, saved ? 4000 : 3000));
+    QVERIFY(pda.cameraRunning());
+
+    if (saved) {
+        QCOMPARE(picturesUnder(pda.storage), QStringList{pictureIn(internalFolder(pda), 1)});
+        for (const QString& folder : {pda.work, pda.storage, pda.home})
+            for (const char* name : {"/x", "/y", "/z"})
+                QVERIFY2(!QFile::exists(folder + name), qPrintable(folder + name + " was made"));
+    } else {
+        QCOMPARE(picturesUnder(pda.storage), QStringList());
+        const QStringList after = filesUnder(pda.storage);
+        QVERIFY2(after == before, qPrintable("left: " + after.join(", ")));
+    }
+    if (kind == "unset") {
+        QCOMPARE(QDir("/home").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 realHome);
+    }
+    if (kind == "full") {
+        // No room for the settings either: the old file (none) stays, the exit is clean.
+        QCOMPARE(pda.terminateCamera(), 0);
+        QCOMPARE(pda.settings(), QByteArray());
+        return;
+    }
+    endAndCheck(pda, pda.storage, saved ? 1 : 0);
+}
+
+// ---- signals ---------------------------------------------------------------------------------
+
+void TestFaults::sigterm_data()
+{
+    QTest::addColumn<bool>("duringSave");
+    QTest::newRow("SIGTERM in the preview") << false;
+    QTest::newRow("SIGTERM while the capture read waits") << true;
+}
+
+void TestFaults::sigterm()
+{
+    QFETCH(bool, duringSave);
+
+    VirtualPda pda;
+    QVERIFY(startPreview(pda));
+    if (duringSave) {
+        const int from = int(pda.log().size());
+        QVERIFY(pda.control("frame-ms 1500"));
+        QVERIFY(pda.control("shutter"));
+        QVERIFY(waitForLine(pda, from, captureGeometry, 6000));
+        pda.camera.terminate();
+        // The save finishes first, then the window closes.
+        QVERIFY(pda.camera.waitForFinished(8000));
+        QCOMPARE(pda.camera.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(pda.camera.exitCode(), 0);
+        QCOMPARE(picturesUnder(pda.storage), QStringList{pictureIn(internalFolder(pda), 1)});
+    }
+    endAndCheck(pda, pda.storage, duringSave ? 1 : 0);
+    QVERIFY(waitFor([&] { return pda.log().contains("close"); }, 3000));
+    const QStringList lines = pda.log();
+    QCOMPARE(lines.mid(lines.size() - 2), (QStringList{"write M=0", "close"}));
+}
+
+void TestFaults::sigkillDuringSave_data()
+{
+    QTest::addColumn<bool>("whileBlocked");  // else as soon as the frame has arrived
+    QTest::newRow("SIGKILL while the capture read waits") << true;
+    QTest::newRow("SIGKILL right after the capture frame") << false;
+}
+
+void TestFaults::sigkillDuringSave()
+{
+    QFETCH(bool, whileBlocked);
+
+    VirtualPda pda;
+    const QByteArray oldSettings = "[Option]\nSlowCapture=12\n\n[File]\nSerial=0\nRemain=4\nSaveWait=0\n";
+    // A picture the stored serial does not know of.
+    QVERIFY(writeOldPicture(pictureIn(internalFolder(pda), 1)));
+    QVERIFY(startPreview(pda, oldSettings));
+    const auto old = hashes(picturesUnder(pda.storage));
+
+    const int from = int(pda.log().size());
+    QVERIFY(pda.control(whileBlocked ? "frame-ms 3000" : "frame-ms 10"));
+    QVERIFY(pda.control("shutter"));
+    QVERIFY(waitForLine(pda, from, whileBlocked ? QString("write M=0") : captureRead, 6000));
+    if (whileBlocked)
+        QVERIFY(waitForLine(pda, from, captureGeometry, 100));
+    killCamera(pda);
+    QCOMPARE(pda.camera.exitStatus(), QProcess::CrashExit);
+    QVERIFY(pda.control("frame-ms 10"));
+
+    const QString broken = picturesProblem(pda.storage);
+    QVERIFY2(broken.isEmpty(), qPrintable(broken));
+    QCOMPARE(pda.settings(), oldSettings);
+    qInfo("after the kill: pictures %s; other files: %s",
+          qPrintable(picturesUnder(pda.storage).join(", ")), qPrintable(othersUnder(pda.storage).join(", ")));
+    if (whileBlocked)
+        QCOMPARE(picturesUnder(pda.storage), QStringList{pictureIn(internalFolder(pda), 1)});
+
+    // The next start numbers on past every picture there is.
+    const QStringList before = picturesUnder(pda.storage);
+    const auto kept = hashes(before);
+    QVERIFY(startPreview(pda));
+    QVERIFY(shoot(pda) >= 0);
+    QVERIFY(waitFor([&] { return picturesUnder(pda.storage).size() == before.size() + 1; }, 3000));
+    for (auto it = kept.begin(); it != kept.end(); ++it)
+        QVERIFY2(fileHash(it.key()) == it.value(), qPrintable(it.key() + " changed"));
+    QCOMPARE(fileHash(pictureIn(internalFolder(pda), 1)), old.value(pictureIn(internalFolder(pda), 1)));
+    const int newest = highestNumber(picturesUnder(pda.storage));
+    QCOMPARE(newest, highestNumber(before) + 1);
+    endAndCheck(pda, pda.storage, newest);
+}
+
+void TestFaults::killDuringSettingsWrite()
+{
+    VirtualPda pda;
+    QVERIFY(pda.ready());
+    QByteArray settings = "[Option]\nSlowCapture=12\n\n[File]\nSerial=0\nRemain=4\nSaveWait=0\n";
+    pda.writeSettings(settings);
+    QStringList report;
+    for (int round = 0; round < 10; ++round) {
+        QVERIFY(startPreview(pda));
+        const auto kept = hashes(picturesUnder(pda.storage));
+        const int press = shoot(pda);
+        QVERIFY(press >= 0);
+        QVERIFY(waitForLine(pda, press, "write B", 3000));  // SaveWait 0: answered once saved
+        const int taken = highestNumber(picturesUnder(pda.storage));
+        QCOMPARE(picturesUnder(pda.storage).size(), kept.size() + 1);
+
+        const int delay = int(QRandomGenerator::global()->bounded(21));
+        pda.camera.terminate();
+        QTest::qSleep(delay);
+        killCamera(pda);
+        const bool clean = pda.camera.exitStatus() == QProcess::NormalExit;
+
+        const QByteArray now = pda.settings();
+        QByteArray expectedNew = settings;
+        expectedNew.replace("Serial=" + QByteArray::number(settingsSerial(settings)),
+                            "Serial=" + QByteArray::number(taken));
+        QVERIFY2(now == settings || now == expectedNew,
+                 qPrintable(QStringLiteral("round %1, kill after %2 ms: settings are\n%3")
+                                .arg(round).arg(delay).arg(QString::fromLatin1(now))));
+        const QString broken = picturesProblem(pda.storage);
+        QVERIFY2(broken.isEmpty(), qPrintable(broken));
+        for (auto it = kept.begin(); it != kept.end(); ++it)
+            QVERIFY2(fileHash(it.key()) == it.value(), qPrintable(it.key() + " changed"));
+        report << QStringLiteral("%1 ms: %2%3").arg(delay)
+                      .arg(now == settings ? "old" : "new")
+                      .arg(clean ? " (ended by itself)" : "");
+        settings = now;
+    }
+    qInfo("settings after each kill: %s", qPrintable(report.join("; ")));
+    const QStringList left = QDir(pda.home + "/.config").entryList(QDir::Files | QDir::Hidden);
+    qInfo("settings folder: %s", qPrintable(left.join(", ")));
+
+    // One more start: a new number, every earlier picture as it was.
+    const QStringList before = picturesUnder(pda.storage);
+    const auto kept = hashes(before);
+    QVERIFY(startPreview(pda));
+    QVERIFY(shoot(pda) >= 0);
+    QVERIFY(waitFor([&] { return picturesUnder(pda.storage).size() == before.size() + 1; }, 3000));
+    for (auto it = kept.begin(); it != kept.end(); ++it)
+        QVERIFY2(fileHash(it.key()) == it.value(), qPrintable(it.key() + " changed"));
+    endAndCheck(pda, pda.storage);
+}
+
+// ---- the settings file -------------------------------------------------------------------------
+
+void TestFaults::damagedSettings_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("newName");  // beside the old pic0001.jpg
+    QTest::addColumn<int>("serial");       // at exit
+
+    QByteArray binary;
+    for (int i = 0; i < 4096; ++i)
+        binary += char((i * 131 + 7) & 0xff);
+    QTest::newRow("empty") << "file" << QByteArray("") << "pic0002.jpg" << 2;
+    QTest::newRow("binary") << "file" << binary << "pic0002.jpg" << 2;
+    QTest::newRow("a directory") << "dir" << QByteArray() << "pic0002.jpg" << -1;
+    QTest::newRow("unreadable (mode 000, no DAC override)") << "unreadable"
+        << QByteArray("[File]\nSerial=7\n") << "pic0002.jpg" << 2;
+    QTest::newRow("absurd values") << "file"
+        << QByteArray("[Option]\nSlowCapture=99999999999\nDispModeMax=-2147483648\n"
+                      "DispMode=2147483647\nResolutionMax=0x10\nResolution=-1\nQuality=1e9\n"
+                      "QualityNormal=-1\nQualityFine=101\nSaveTo=7\nSaveDirection=-2147483648\n"
+                      "NoCheckSDWP=\n[File]\nNamePrefix=" + QByteArray(300, 'p') + "\n"
+                      "NameSuffix=jpgjpgjpgjpg\nSaveFormat=JPEG\nSerial=-5\nRemain=-1\n"
+                      "SaveWait=-99999999999\n[Option]\n[]\n=\n==\n[[x]]\nSlowCapture\n")
+        << QString(15, QChar('p')) + "0001.jpgjpgj" << 1;
+}
+
+void TestFaults::damagedSettings()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, newName);
+    QFETCH(int, serial);
+
+    VirtualPda pda;
+    QVERIFY(pda.ready());
+    pda.writeSettings({});
+    if (kind == "dir") {
+        QVERIFY(QDir().mkpath(pda.settingsPath()));
+    } else {
+        QFile f(pda.settingsPath());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        f.close();
+        if (kind == "unreadable")
+            QVERIFY(::chmod(QFile::encodeName(pda.settingsPath()).constData(), 0) == 0);
+    }
+    QVERIFY(writeOldPicture(pictureIn(internalFolder(pda), 1)));
+    const QByteArray oldPicture = fileHash(pictureIn(internalFolder(pda), 1));
+
+    CameraEnvironment extra;
+    extra.withoutDacOverride = kind == "unreadable";
+    QVERIFY(startPreview(pda, {}, extra));
+    QVERIFY(shoot(pda) >= 0);
+    const QString picture = internalFolder(pda) + '/' + newName;
+    QVERIFY(waitFor([&] { return QFile::exists(picture); }, 3000));
+    QTest::qWait(100);
+    QCOMPARE(filesUnder(pda.storage), (QStringList{pictureIn(internalFolder(pda), 1), picture}));
+    QCOMPARE(fileHash(pictureIn(internalFolder(pda), 1)), oldPicture);
+    const QString broken = pictureProblem(picture);
+    QVERIFY2(broken.isEmpty(), qPrintable(broken));
+    QVERIFY(waitForFrames(pda, int(pda.log().size()), 2, 4000));
+    QCOMPARE(pda.terminateCamera(), 0);
+
+    if (kind == "dir") {
+        QVERIFY(QFileInfo(pda.settingsPath()).isDir());
+        return;
+    }
+    const QByteArray now = pda.settings();
+    const QString problem = settingsProblem(now);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(settingsSerial(now), serial);
+}
+
+QTEST_GUILESS_MAIN(TestFaults)
+#include "tst_faults.moc"
