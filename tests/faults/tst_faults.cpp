@@ -634,14 +634,21 @@ void TestFaults::sigkillDuringSave()
     const QStringList before = picturesUnder(pda.storage);
     const auto kept = hashes(before);
     QVERIFY(startPreview(pda));
-    QVERIFY(shoot(pda) >= 0);
-    QVERIFY(waitFor([&] { return picturesUnder(pda.storage).size() == before.size() + 1; }, 3000));
+    const int press = shoot(pda);
+    QVERIFY(press >= 0);
+    QVERIFY(waitForLine(pda, press, "write B", 3000));  // SaveWait 0: answered once saved
+    // The card still holds the press the killed run never answered: the new run may take
+    // that picture as well, at start.
+    const QStringList now = picturesUnder(pda.storage);
+    qInfo("after the restart: %s", qPrintable(now.join(", ")));
+    QVERIFY(now.size() > before.size());
     for (auto it = kept.begin(); it != kept.end(); ++it)
         QVERIFY2(fileHash(it.key()) == it.value(), qPrintable(it.key() + " changed"));
     QCOMPARE(fileHash(pictureIn(internalFolder(pda), 1)), old.value(pictureIn(internalFolder(pda), 1)));
-    const int newest = highestNumber(picturesUnder(pda.storage));
-    QCOMPARE(newest, highestNumber(before) + 1);
-    endAndCheck(pda, pda.storage, newest);
+    // The new ones number on from the highest there was, without a gap.
+    for (int n = highestNumber(before) + 1; n <= highestNumber(before) + int(now.size() - before.size()); ++n)
+        QVERIFY2(now.contains(pictureIn(internalFolder(pda), n)), qPrintable(now.join(", ")));
+    endAndCheck(pda, pda.storage);
 }
 
 void TestFaults::killDuringSettingsWrite()
@@ -660,9 +667,9 @@ void TestFaults::killDuringSettingsWrite()
         const int taken = highestNumber(picturesUnder(pda.storage));
         QCOMPARE(picturesUnder(pda.storage).size(), kept.size() + 1);
 
-        const int delay = int(QRandomGenerator::global()->bounded(21));
+        const int delayUs = int(QRandomGenerator::global()->bounded(20001));
         pda.camera.terminate();
-        QTest::qSleep(delay);
+        ::usleep(useconds_t(delayUs));
         killCamera(pda);
         const bool clean = pda.camera.exitStatus() == QProcess::NormalExit;
 
@@ -671,13 +678,13 @@ void TestFaults::killDuringSettingsWrite()
         expectedNew.replace("Serial=" + QByteArray::number(settingsSerial(settings)),
                             "Serial=" + QByteArray::number(taken));
         QVERIFY2(now == settings || now == expectedNew,
-                 qPrintable(QStringLiteral("round %1, kill after %2 ms: settings are\n%3")
-                                .arg(round).arg(delay).arg(QString::fromLatin1(now))));
+                 qPrintable(QStringLiteral("round %1, kill after %2 us: settings are\n%3")
+                                .arg(round).arg(delayUs).arg(QString::fromLatin1(now))));
         const QString broken = picturesProblem(pda.storage);
         QVERIFY2(broken.isEmpty(), qPrintable(broken));
         for (auto it = kept.begin(); it != kept.end(); ++it)
             QVERIFY2(fileHash(it.key()) == it.value(), qPrintable(it.key() + " changed"));
-        report << QStringLiteral("%1 ms: %2%3").arg(delay)
+        report << QStringLiteral("%1 us: %2%3").arg(delayUs)
                       .arg(now == settings ? "old" : "new")
                       .arg(clean ? " (ended by itself)" : "");
         settings = now;
@@ -766,6 +773,11 @@ void TestFaults::damagedSettings()
         return;
     }
     const QByteArray now = pda.settings();
+    if (kind == "unreadable") {
+        // QSaveFile refuses to replace a file it may not write: the old one stays.
+        QCOMPARE(now, content);
+        return;
+    }
     const QString problem = settingsProblem(now);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QCOMPARE(settingsSerial(now), serial);
