@@ -43,6 +43,9 @@ public:
     void startFrameRate();
     void showMessage(const char* text);
     static uint32_t nowMs();
+    // Milliseconds from a stored stamp to `now`, unsigned: wrap-around does no harm, and a
+    // clock set back reads as a very long time.
+    static uint32_t elapsedMs(uint32_t stamp, uint32_t now);
 
     // Settings (settings/settings.cpp).
     void loadSettings();

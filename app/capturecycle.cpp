@@ -20,6 +20,14 @@ uint32_t Camera::nowMs()
     return uint32_t(tv.tv_sec) * 1000u + uint32_t(tv.tv_usec / 1000);
 }
 
+uint32_t Camera::elapsedMs(uint32_t stamp, uint32_t now)
+{
+    // Stamps are ORed with 1, so one taken at an even millisecond lies 1 ms ahead of the
+    // clock; the clock is ORed alike, or such a stamp would read as a clock set back and
+    // end its wait at once.
+    return (now | 1) - stamp;
+}
+
 void Camera::ButtonShutter()
 {
     shutterPending = true;
@@ -97,7 +105,7 @@ void Camera::timerEvent(QTimerEvent*)
     lastStatus = status;
 
     if (messageShownMs != 0) {
-        if (uint32_t(nowMs() - messageShownMs) < uint32_t(saveWait))
+        if (elapsedMs(messageShownMs, nowMs()) < uint32_t(saveWait))
             return;
         messageShownMs = 0;
         shutterPending = false;
@@ -142,7 +150,7 @@ void Camera::timerEvent(QTimerEvent*)
     startTimer(10);
 
     if (fpsStartMs != 0) {
-        const uint32_t elapsed = nowMs() - fpsStartMs;
+        const uint32_t elapsed = elapsedMs(fpsStartMs, nowMs());
         if (elapsed > 9999) {
             char text[32];
             std::snprintf(text, sizeof text, "%lu.%lu", static_cast<unsigned long>(fpsFrames / 10),

@@ -58,7 +58,8 @@ Config::Config(const QString& name, int /*domain*/)
     if (path.isEmpty())
         return;
     QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
+    // Only a regular file: a pipe or device in its place would block or never end.
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return;
     const QByteArray bytes = file.read(maxFileSize);
     QString current;  // keys before any [group] line live in the unnamed group
@@ -206,7 +207,9 @@ bool Config::write() const
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    if (file.write(out) != out.size()) {
+    // The text is buffered: only the flush shows whether the disk took it, and commit()
+    // does not report a failing one.
+    if (file.write(out) != out.size() || !file.flush()) {
         file.cancelWriting();
         return false;
     }

@@ -111,7 +111,9 @@ bool Camera::savePicture(QString& path)
         return false;
     QImageWriter writer(&file, QByteArray(saveFormat));
     writer.setQuality(q);
-    if (!writer.write(pictureRgb) || !file.commit()) {
+    // A small picture sits in the file's buffer until the flush, whose failure commit()
+    // would not report: a full disk would leave a cut picture under its name.
+    if (!writer.write(pictureRgb) || !file.flush() || !file.commit()) {
         file.cancelWriting();
         return false;
     }

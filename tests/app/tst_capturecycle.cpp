@@ -49,6 +49,7 @@ private slots:
     void previewUpright();
     void savedMessageHoldsThePreview();
     void noMessageWithoutSaveWait();
+    void picturesInARow();
     void shutterIgnoredWhileInactive();
     void orientationDrivesMirror_data();
     void orientationDrivesMirror();
@@ -205,6 +206,25 @@ void TestCaptureCycle::noMessageWithoutSaveWait()
     QCOMPARE(lines.mid(capture, 4),
              QStringList({"write R=480,320,256,960", "write M=0", "read 307200 307200", "write M=1"}));
     QCOMPARE(lines.at(capture - 1), QString("ioctl 0x5680 2"));
+}
+
+void TestCaptureCycle::picturesInARow()
+{
+    auto c = startCamera("[File]\nSaveWait=300\n");
+    for (int n = 1; n <= 3; ++n) {
+        QTRY_VERIFY(card->logLines().contains("read 153600 153600"));
+        card->clearLog();
+        QVERIFY(card->control("shutter\n"));
+        QTRY_COMPARE(c->serial, n);
+        QElapsedTimer shown;
+        shown.start();
+        QTRY_VERIFY(card->logLines().contains("write B"));
+        QVERIFY2(shown.elapsed() >= 250, qPrintable(QString("picture %2: B after %1 ms").arg(shown.elapsed()).arg(n)));
+        const QStringList lines = card->logLines();
+        QCOMPARE(lines.count("read 307200 307200"), 1);
+        QVERIFY(QFile::exists(env->home + QString::asprintf("/Documents/Image_Files/pic%04d.jpg", n)));
+        card->clearLog();
+    }
 }
 
 void TestCaptureCycle::shutterIgnoredWhileInactive()

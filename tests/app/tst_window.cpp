@@ -21,6 +21,8 @@ private slots:
     void activationRestoresFullScreen();
     void closeStopsTheCycle();
     void shutdownOrder();
+    void elapsedTime_data();
+    void elapsedTime();
 };
 
 void TestWindow::builtAsAWindow()
@@ -149,6 +151,28 @@ void TestWindow::shutdownOrder()
     QVERIFY(QFile::exists(env.settingsPath()));
     const QStringList lines = card.logLinesUntil("close");
     QCOMPARE(lines, QStringList({"open", "write M=1", "write M=13", "write M=0", "close"}));
+}
+
+void TestWindow::elapsedTime_data()
+{
+    QTest::addColumn<uint>("stamp");
+    QTest::addColumn<uint>("now");
+    QTest::addColumn<uint>("elapsed");
+    // A stamp is the clock ORed with 1.
+    QTest::newRow("stamp of an even ms, same ms") << 1001u << 1000u << 0u;
+    QTest::newRow("stamp of an even ms, next ms") << 1001u << 1001u << 0u;
+    QTest::newRow("stamp of an odd ms, same ms") << 1001u << 1001u << 0u;
+    QTest::newRow("a second later") << 1001u << 2001u << 1000u;
+    QTest::newRow("across the 32-bit wrap") << 0xffffffffu << 998u << 1000u;
+    QTest::newRow("clock set back") << 5001u << 1000u << uint(0u - 4000u);
+}
+
+void TestWindow::elapsedTime()
+{
+    QFETCH(uint, stamp);
+    QFETCH(uint, now);
+    QFETCH(uint, elapsed);
+    QCOMPARE(uint(Camera::elapsedMs(stamp, now)), elapsed);
 }
 
 QTEST_MAIN(TestWindow)
