@@ -30,9 +30,10 @@ bool isValidKey(const QString& key)
         && !key.contains(QLatin1Char('=')) && !key.startsWith(QLatin1Char('['));
 }
 
+// A group name must read back as written: the reader trims what stands between the brackets.
 bool isValidGroup(const QString& group)
 {
-    return isPlainText(group) && !group.contains(QLatin1Char(']'));
+    return isPlainText(group) && group == group.trimmed() && !group.contains(QLatin1Char(']'));
 }
 
 } // namespace
