@@ -179,10 +179,12 @@ void writeLogical(Screen& s, const QRect& area, const QImage& picture)
 {
     const QImage pixels = picture.convertToFormat(QImage::Format_RGB16);
     const ptrdiff_t step = logicalStepRight(s);
-    for (int y = 0; y < area.height(); ++y) {
+    const int width = qMin(area.width(), pixels.width());
+    const int height = qMin(area.height(), pixels.height());
+    for (int y = 0; y < height; ++y) {
         const auto* line = reinterpret_cast<const quint16*>(pixels.constScanLine(y));
         uchar* to = reinterpret_cast<uchar*>(physicalPixel(s, QPoint(area.x(), area.y() + y)));
-        for (int x = 0; x < area.width(); ++x)
+        for (int x = 0; x < width; ++x)
             *reinterpret_cast<quint16*>(to + x * step) = line[x];
     }
 }
@@ -295,6 +297,8 @@ private:
         for (const QRect& r : area) {
             const QRect source(QPointF((r.topLeft() + inWindow) * dpr).toPoint(), (QSizeF(r.size()) * dpr).toSize());
             QImage part = image->copy(source);
+            if (part.isNull())
+                continue; // the backing store does not cover it (yet): nothing to copy
             if (part.size() != r.size())
                 part = part.scaled(r.size());
             writeLogical(s, r.translated(offset), part);

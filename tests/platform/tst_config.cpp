@@ -261,7 +261,7 @@ private slots:
         QByteArray junk;
         for (int i = 0; i < 4096; ++i)
             junk += char((i * 7919 + 13) % 256);
-        junk += QByteArray("\0[Option]\0\nA=\x01\x02\n", 18);
+        junk += QByteArray("\0[Option]\0\nA=\x01\x02\n", 16);
         writeFile(junk + "\n[Option]\nGood=4\n");
         Config c(QStringLiteral("Test"));
         c.setGroup(QStringLiteral("Option"));
