@@ -30,6 +30,14 @@ const QPixmap& cachedIcon(QPixmap (&cache)[2], const char* names, int index)
     return cache[index];
 }
 
+// A button shows its icon instead of its text; without an icon the text stays.
+void showIcon(QPushButton* button, const QPixmap& icon)
+{
+    button->setIcon(icon);
+    if (!icon.isNull())
+        button->setText(QString());
+}
+
 } // namespace
 
 int Camera::formatGeometry(int* width, int* height, bool preview) const
@@ -132,7 +140,7 @@ int Camera::selectZoom(int level)
 int Camera::selectMirror(int state)
 {
     state = wrapTwoValued(state);
-    PushButton5->setIcon(cachedIcon(mirrorIcons, mirrorIconNames, state));
+    showIcon(PushButton5, cachedIcon(mirrorIcons, mirrorIconNames, state));
     mirror = state;
     const int bits = mirrorModeBits[state];
     device->setMode(-1, -1, (bits >> 1) & 1, bits & 1);
@@ -170,7 +178,7 @@ int Camera::selectSaveDirection(int d)
     if (saveDirection < 0)
         return -1;
     d = wrapTwoValued(d);
-    PushButton7->setIcon(cachedIcon(directionIcons, directionIconNames, d));
+    showIcon(PushButton7, cachedIcon(directionIcons, directionIconNames, d));
     saveDirection = d;
     selectResolution(resolution);
     return d;

@@ -1,5 +1,7 @@
 #include "platform/qpeapplication.h"
 
+#include <QFont>
+
 #include "platform/qcop_p.h"
 
 #include <QCloseEvent>
@@ -83,6 +85,10 @@ QPEApplication::QPEApplication(int& argc, char** argv, int /*type*/)
     : QApplication(argc, argv)
 {
     installTranslation(this);
+    // The handheld's screen is 240 pixels wide: its applications use a small font.
+    QFont small = font();
+    small.setPixelSize(10);
+    setFont(small);
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalFds) != 0) {
         signalFds[0] = signalFds[1] = -1;
         return;
