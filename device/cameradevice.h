@@ -39,7 +39,6 @@ public:
     bool readFrame(QImage& image);
 
     int mode() const { return modeBits; }
-    int descriptor() const { return fd; }
 
 private:
     void start();

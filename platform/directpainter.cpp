@@ -340,11 +340,6 @@ QPoint pda::logicalToPhysical(const QPoint& p, int rotation, int sw, int sh)
     return logicalToPhysical(QRect(p, QSize(1, 1)), rotation, sw, sh).topLeft();
 }
 
-bool pda::usesVirtualFrameBuffer()
-{
-    return screen().isVirtual;
-}
-
 const QImage& pda::virtualFrameBuffer()
 {
     return screen().image;

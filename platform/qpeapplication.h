@@ -15,7 +15,6 @@ public:
     // hint 1 keeps the on-screen input method off for the widget.
     static void setInputMethodHint(QWidget* widget, int hint);
     void showMainWidget(QWidget* widget, bool noMaximize = false);
-    QWidget* mainWidget() const { return main; }
 
 private:
     bool notify(QObject* receiver, QEvent* event) override;

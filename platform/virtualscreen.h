@@ -17,9 +17,6 @@ QRect logicalToPhysical(const QRect& logical, int rotation, int sw, int sh);
 // The physical pixel that shows logical pixel p.
 QPoint logicalToPhysical(const QPoint& p, int rotation, int sw, int sh);
 
-// True when the screen object uses the virtual frame buffer (every platform but linuxfb,
-// or linuxfb without a usable device).
-bool usesVirtualFrameBuffer();
 // The virtual frame buffer's memory: RGB565 in the screen's physical orientation. A null
 // image on a real frame buffer.
 const QImage& virtualFrameBuffer();

@@ -3,6 +3,8 @@
 // refuses a HOME on the root file system), a power supply on mains, the card emulator
 // linked at /dev/orvane_vdc, and the real camera binary on the offscreen platform.
 // Everything is undone by the destructor: processes stopped, mount detached.
+#include "support/cardfiles.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -153,25 +155,10 @@ public:
 
     bool control(const QByteArray& command) const
     {
-        const int fd = ::open(QFile::encodeName(mountDir + "/control").constData(), O_WRONLY);
-        if (fd < 0)
-            return false;
-        const QByteArray line = command + '\n';
-        const bool ok = ::write(fd, line.constData(), size_t(line.size())) == line.size();
-        ::close(fd);
-        return ok;
+        return cardfiles::writeControl(QFile::encodeName(mountDir + "/control"), command + '\n');
     }
 
-    QStringList log() const
-    {
-        QFile f(logPath);
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        QStringList lines = QString::fromLatin1(f.readAll()).split('\n');
-        if (!lines.isEmpty() && lines.last().isEmpty())
-            lines.removeLast();
-        return lines;
-    }
+    QStringList log() const { return cardfiles::logLines(logPath); }
 
     QByteArray settings() const
     {

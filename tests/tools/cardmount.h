@@ -1,6 +1,8 @@
 #pragma once
 // A running camera-card-emulator for tests: started with QProcess on a fresh mount, and
 // stopped with SIGTERM.
+#include "support/cardfiles.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QFile>
@@ -82,12 +84,7 @@ public:
 
     bool control(const QByteArray& command) const
     {
-        const int fd = ::open(node("control").constData(), O_WRONLY);
-        if (fd < 0)
-            return false;
-        const bool ok = ::write(fd, command.constData(), size_t(command.size())) == command.size();
-        ::close(fd);
-        return ok;
+        return cardfiles::writeControl(node("control"), command);
     }
 
     // The control file's "name value" lines.
@@ -103,16 +100,7 @@ public:
         return {};
     }
 
-    QStringList logLines() const
-    {
-        QFile f(logPath);
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        QStringList lines = QString::fromLatin1(f.readAll()).split('\n');
-        if (!lines.isEmpty() && lines.last().isEmpty())
-            lines.removeLast();
-        return lines;
-    }
+    QStringList logLines() const { return cardfiles::logLines(logPath); }
 
     // Release reaches the card after close() returned; wait for its line.
     QStringList logLinesUntil(const QString& last, int count = 1) const
