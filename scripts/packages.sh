@@ -7,6 +7,11 @@ camera_packages=(
   dbus dbus-bin
   qt6-tools-dev qt6-l10n-tools
   xvfb x11-utils imagemagick xdotool
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
+  gstreamer1.0-plugins-good gstreamer1.0-tools
+  libexif-dev exif
+  debhelper dpkg-dev fakeroot lintian appstream desktop-file-utils scdoc man-db
+  util-linux
 )
 
 install_missing_packages() {
