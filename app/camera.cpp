@@ -1,8 +1,12 @@
+// The window's lifecycle: construction in its fixed order, shutdown, timers, activation.
 #include "app/camera.h"
 
 #include "device/cameradevice.h"
+#include "options/optionrules.h"
 #include "platform/resource.h"
+#include "storage/picturewriter.h"
 #include "viewfinder/myframe.h"
+#include "viewfinder/preview.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -13,8 +17,6 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QTimerEvent>
-
-const char* Camera::deviceNode = CameraDevice::defaultNode;
 
 namespace {
 
@@ -32,15 +34,17 @@ void setBlackBackground(QWidget* widget)
 
 } // namespace
 
-Camera::Camera(QWidget* parent, const char* name, Qt::WindowFlags f)
+Camera::Camera(QWidget* parent, const char* name, Qt::WindowFlags f, const CameraPaths& paths)
     : CameraBase(parent, name, f | windowStyle)
+    , paths(paths)
+    , pictureWriter(std::make_unique<PictureWriter>())
 {
     setWindowTitle(tr("Camera"));
     setWindowIcon(Resource::loadPixmap(QStringLiteral("Camera")));
     resize(240, 320);
 
-    device = new CameraDevice(deviceNode);
-    deviceLost = false;
+    cardDevice = std::make_unique<CameraDevice>(paths.deviceNode);
+    state.deviceLost = false;
 
     TextLabel4->hide();
     Frame1->setLineWidth(0);
@@ -51,49 +55,43 @@ Camera::Camera(QWidget* parent, const char* name, Qt::WindowFlags f)
     PushButton6->setText(QString());
     PushButton6->setIcon(Resource::loadPixmap(QStringLiteral("fullscreen")));
 
-    viewfinder = Frame1;
-    fullScreenFrame = new MyFrame();
-    fullScreenFrame->hide();
-    fullScreenFrame->resize(240, 320);
-    setBlackBackground(fullScreenFrame);
-    Frame1->installEventFilter(this);
-    fullScreenFrame->installEventFilter(this);
+    viewfinderWidget = Frame1;
+    fullScreenWidget = std::make_unique<MyFrame>();
+    fullScreenWidget->hide();
+    fullScreenWidget->resize(240, 320);
+    setBlackBackground(fullScreenWidget.get());
+    previewPainter = new PreviewPainter(this);
+    previewPainter->watch(Frame1);
+    previewPainter->watch(fullScreenWidget.get());
 
-    captureImage = nullptr;
-    geometryKey = -1;
-    fpsFrames = 0;
-    fpsStartMs = 0;
-    messageShownMs = 0;
-    lastStatus = 0;
-    saveTo = 0;
-    quality = 0;
-    resolution = 0;
-    zoom = 0;
-    dispMode = 0;
-    saveDirection = -1;
+    state = CycleState();
+    values.saveTo = 0;
+    values.quality = 0;
+    values.resolution = 0;
+    option.zoom = 0;
+    values.dispMode = 0;
+    values.saveDirection = -1;
 
     initSystemServices();
     loadSettings();
 
-    previewImage = (slowCapture & 8) ? new QImage(320, 240, QImage::Format_RGB16)
-                                     : new QImage(240, 320, QImage::Format_RGB16);
+    previewImage = (values.slowCapture & SlowCaptureDirect)
+        ? std::make_unique<QImage>(320, 240, QImage::Format_RGB16)
+        : std::make_unique<QImage>(240, 320, QImage::Format_RGB16);
     previewImage->fill(255);
-    device->setMode(-1, slowCapture & 2, -1, -1);
+    cardDevice->setMode(-1, values.slowCapture & SlowCaptureOn, -1, -1);
 
-    if (saveDirection < 0)
+    if (values.saveDirection < 0)
         PushButton7->hide();
 
-    screenSaverLevel = -1;
-    fullScreen = false;
-    shutterPending = false;
-    zoomAny = false;
-    cardErrorShown = false;
+    option.fullScreen = false;
+    option.zoomAny = false;
 
-    selectDispMode(dispMode);
+    selectDispMode(values.dispMode);
     selectMirror(0);
-    selectQuality(quality);
-    selectSaveTo(saveTo);
-    selectSaveDirection(saveDirection);
+    selectQuality(values.quality);
+    selectSaveTo(values.saveTo);
+    selectSaveDirection(values.saveDirection);
 
     connect(PushButton0, &QPushButton::clicked, this, &Camera::ButtonShutter);
     connect(PushButton1, &QPushButton::clicked, this, &Camera::ButtonResolution);
@@ -104,7 +102,7 @@ Camera::Camera(QWidget* parent, const char* name, Qt::WindowFlags f)
     connect(PushButton6, &QPushButton::clicked, this, &Camera::ButtonFullScreen);
     connect(PushButton7, &QPushButton::clicked, this, &Camera::ButtonSaveDir);
     connect(CheckBox1, &QCheckBox::clicked, this, &Camera::ButtonZoom);
-    connect(fullScreenFrame, &MyFrame::keyevent, this, &Camera::FullScreenEvent);
+    connect(fullScreenWidget.get(), &MyFrame::keyevent, this, &Camera::FullScreenEvent);
 
     startTimer(10);
 }
@@ -114,15 +112,11 @@ Camera::~Camera()
     killTimers();
     saveSettings();
     setScreenSaver(0);
-    delete previewImage;
-    previewImage = nullptr;
-    delete captureImage;
-    captureImage = nullptr;
-    delete fullScreenFrame;
-    fullScreenFrame = nullptr;
-    viewfinder = Frame1;
-    delete device;
-    device = nullptr;
+    previewImage.reset();
+    captureImage.reset();
+    viewfinderWidget = Frame1;
+    fullScreenWidget.reset();
+    cardDevice.reset(); // M=0 and close
     notifyLinkChanged();
 }
 
@@ -150,15 +144,20 @@ void Camera::closeEvent(QCloseEvent* e)
 void Camera::changeEvent(QEvent* e)
 {
     CameraBase::changeEvent(e);
-    if (e->type() == QEvent::ActivationChange && isActiveWindow() && fullScreen)
+    if (e->type() == QEvent::ActivationChange && isActiveWindow() && option.fullScreen)
         setActiveWindow();
 }
 
 void Camera::setActiveWindow()
 {
-    if (fullScreen) {
+    if (option.fullScreen) {
         setFullScreen(true);
         return;
     }
     activateWindow();
+}
+
+bool Camera::isShowingPreview() const
+{
+    return isActiveWindow() || fullScreenWidget->isActiveWindow();
 }

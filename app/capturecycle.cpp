@@ -2,6 +2,8 @@
 #include "app/camera.h"
 
 #include "device/cameradevice.h"
+#include "options/optionrules.h"
+#include "storage/counter.h"
 #include "viewfinder/myframe.h"
 
 #include <QLabel>
@@ -30,19 +32,19 @@ uint32_t Camera::elapsedMs(uint32_t stamp, uint32_t now)
 
 void Camera::ButtonShutter()
 {
-    shutterPending = true;
+    state.shutterPending = true;
 }
 
 void Camera::startFrameRate()
 {
     updateRemain("Fr...");
-    fpsFrames = 0;
-    fpsStartMs = nowMs() | 1;
+    state.fpsFrames = 0;
+    state.fpsStartMs = nowMs() | 1;
 }
 
 void Camera::showMessage(const char* text)
 {
-    messageShownMs = nowMs() | 1;
+    state.messageShownMs = nowMs() | 1;
     TextLabel4->setText(tr(text));
     TextLabel4->show();
 }
@@ -50,26 +52,26 @@ void Camera::showMessage(const char* text)
 void Camera::timerEvent(QTimerEvent*)
 {
     // Any timer of the window leads here; the ids only matter for stopping them.
-    if (deviceLost) {
-        deviceLost = false;
-        delete device;
-        device = new CameraDevice(deviceNode);
-        device->setMode(-1, slowCapture & 2, -1, -1);
-        shutterPending = false;
-        geometryKey = -1;
-        selectMirror(mirror);
+    if (state.deviceLost) {
+        state.deviceLost = false;
+        cardDevice.reset();
+        cardDevice = std::make_unique<CameraDevice>(paths.deviceNode);
+        cardDevice->setMode(-1, values.slowCapture & SlowCaptureOn, -1, -1);
+        state.shutterPending = false;
+        state.geometryKey = -1;
+        selectMirror(option.mirror);
         startTimer(10);
     }
 
-    if (!device->isOpen()) {
-        if (cardErrorShown) {
+    if (!cardDevice->isOpen()) {
+        if (state.cardErrorShown) {
             close();
             return;
         }
-        cardErrorShown = true;
+        state.cardErrorShown = true;
         killTimers();
         setScreenSaver(0);
-        if (fullScreen)
+        if (option.fullScreen)
             setFullScreen(false);
         QMessageBox::critical(this, tr("Error"),
                               tr("Insert the Camera Card \n(QD-CM09) before starting \n"
@@ -80,50 +82,51 @@ void Camera::timerEvent(QTimerEvent*)
 
     setScreenSaver(isPowerOk() ? 3 : 0);
 
-    const int status = device->readStatus();
+    const int status = cardDevice->readStatus();
 
     if (!(status & CameraDevice::CardPresent)) {
-        deviceLost = true;
-        device->close();
+        state.deviceLost = true;
+        cardDevice->close();
         killTimers();
         startTimer(1000);
         return;
     }
 
-    if ((status & CameraDevice::ShutterPressed) && !shutterPending && messageShownMs == 0) {
-        if (isActiveWindow() || fullScreenFrame->isActiveWindow()) {
+    if ((status & CameraDevice::ShutterPressed) && !state.shutterPending
+        && state.messageShownMs == 0) {
+        if (isShowingPreview()) {
             soundBuzzer();
             ButtonShutter();
         } else {
-            device->sendB();
+            cardDevice->sendB();
         }
     }
 
-    if (((status ^ lastStatus) & CameraDevice::Orientation) && saveDirection < 1)
+    if (((status ^ state.lastStatus) & CameraDevice::Orientation) && values.saveDirection < 1)
         selectMirror((status & CameraDevice::Orientation) ? 1 : 0);
 
-    lastStatus = status;
+    state.lastStatus = status;
 
-    if (messageShownMs != 0) {
-        if (elapsedMs(messageShownMs, nowMs()) < uint32_t(saveWait))
+    if (state.messageShownMs != 0) {
+        if (elapsedMs(state.messageShownMs, nowMs()) < uint32_t(values.saveWait))
             return;
-        messageShownMs = 0;
-        shutterPending = false;
-        device->sendB();
+        state.messageShownMs = 0;
+        state.shutterPending = false;
+        cardDevice->sendB();
         TextLabel4->hide();
         updateRemain(nullptr);
         return;
     }
 
-    if (shutterPending) {
+    if (state.shutterPending) {
         QString path;
         const bool saved = savePicture(path);
-        shutterPending = false;
-        if (!(remainFlags & 4))
+        state.shutterPending = false;
+        if (!(values.remainFlags & RemainNoLinkNotice))
             notifyLinkChanged();
         if (!saved) {
-            messageShownMs = 0;
-            if (fullScreen)
+            state.messageShownMs = 0;
+            if (option.fullScreen)
                 setFullScreen(false);
             setScreenSaver(0);
             // Qt does not fire a timer again while its own event is being handled: a fresh
@@ -131,13 +134,13 @@ void Camera::timerEvent(QTimerEvent*)
             startTimer(10);
             QMessageBox::critical(this, tr("Error"),
                                   tr("Save failed!\nPlease check storage status."));
-            device->sendB();
-        } else if (saveWait != 0) {
-            if (!(remainFlags & 1))
+            cardDevice->sendB();
+        } else if (values.saveWait != 0) {
+            if (!(values.remainFlags & RemainShowsSerial))
                 updateRemain(nullptr);
             showMessage(QT_TR_NOOP("Saved"));
         } else {
-            device->sendB();
+            cardDevice->sendB();
         }
         return;
     }
@@ -149,19 +152,20 @@ void Camera::timerEvent(QTimerEvent*)
     refreshViewfinder();
     startTimer(10);
 
-    if (fpsStartMs != 0) {
-        const uint32_t elapsed = elapsedMs(fpsStartMs, nowMs());
+    if (state.fpsStartMs != 0) {
+        const uint32_t elapsed = elapsedMs(state.fpsStartMs, nowMs());
         if (elapsed > 9999) {
             char text[32];
-            std::snprintf(text, sizeof text, "%lu.%lu", static_cast<unsigned long>(fpsFrames / 10),
-                          static_cast<unsigned long>(fpsFrames % 10));
+            std::snprintf(text, sizeof text, "%lu.%lu",
+                          static_cast<unsigned long>(state.fpsFrames / 10),
+                          static_cast<unsigned long>(state.fpsFrames % 10));
             updateRemain(text);
-            if (fullScreen)
+            if (option.fullScreen)
                 setFullScreen(false);
-            fpsFrames = 0;
-            fpsStartMs = 0;
+            state.fpsFrames = 0;
+            state.fpsStartMs = 0;
         } else {
-            ++fpsFrames;
+            ++state.fpsFrames;
         }
     }
 }

@@ -1,38 +1,41 @@
 // The user's commands: button slots, the control window's keys and the full-screen keys.
 #include "app/camera.h"
 
+#include "device/cameradevice.h"
+#include "options/captureformats.h"
+
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QPushButton>
 
 void Camera::ButtonResolution()
 {
-    selectResolution(resolution + 1);
+    selectResolution(values.resolution + 1);
 }
 
 void Camera::ButtonQuality()
 {
-    selectQuality(quality + 1);
+    selectQuality(values.quality + 1);
 }
 
 void Camera::ButtonSaveTo()
 {
-    selectSaveTo(saveTo + 1);
+    selectSaveTo(values.saveTo + 1);
 }
 
 void Camera::ButtonDispMode()
 {
-    selectDispMode(dispMode + 1);
+    selectDispMode(values.dispMode + 1);
 }
 
 void Camera::ButtonMirror()
 {
-    selectMirror(mirror + 1);
+    selectMirror(option.mirror + 1);
 }
 
 void Camera::ButtonFullScreen()
 {
-    setFullScreen(!fullScreen);
+    setFullScreen(!option.fullScreen);
 }
 
 void Camera::ButtonZoom()
@@ -42,11 +45,11 @@ void Camera::ButtonZoom()
 
 void Camera::ButtonSaveDir()
 {
-    selectSaveDirection(saveDirection + 1);
-    if (saveDirection > 0)
+    selectSaveDirection(values.saveDirection + 1);
+    if (values.saveDirection > 0)
         selectMirror(0);
     else
-        lastStatus &= ~2; // the next tick lets a set orientation bit turn the mirror on again
+        state.lastStatus &= ~CameraDevice::Orientation; // the next tick lets a set orientation bit turn the mirror on again
 }
 
 bool Camera::sharedKeyCommand(int key)
@@ -80,21 +83,21 @@ void Camera::keyPressEvent(QKeyEvent* e)
     switch (e->key()) {
     case Qt::Key_R:
         // Every display mode and format become selectable; nothing is re-applied now.
-        dispModeMax = 3;
-        resolutionMax = 13;
+        values.dispModeMax = 3;
+        values.resolutionMax = captureFormatCount;
         break;
     case Qt::Key_V:
-        if (saveDirection >= 0) {
+        if (values.saveDirection >= 0) {
             e->ignore();
             return;
         }
-        saveDirection = 0;
+        values.saveDirection = 0;
         selectSaveDirection(0);
         PushButton7->show();
         break;
     case Qt::Key_Z:
-        zoomAny = true;
-        selectZoom(zoom);
+        option.zoomAny = true;
+        selectZoom(option.zoom);
         break;
     case Qt::Key_Escape:
         close();

@@ -7,6 +7,14 @@ class CameraDevice {
 public:
     static constexpr const char* defaultNode = "/dev/orvane_vdc";
 
+    // Mode bits, set and cleared through setMode().
+    enum Mode {
+        ModeCapture = 0x01,
+        ModeSlow = 0x02,
+        ModeMirror = 0x04,
+        ModeFlip = 0x08,
+    };
+
     // Status bits returned by readStatus().
     enum Status {
         ShutterPressed = 0x01,
@@ -39,6 +47,9 @@ public:
     bool readFrame(QImage& image);
 
     int mode() const { return modeBits; }
+
+    // The zoom argument of a geometry command for zoom level 0, 1 or 2.
+    static constexpr int zoomValue(int zoom) { return 1 << (zoom + 8); }
 
 private:
     void start();

@@ -1,5 +1,4 @@
-// The settings file "OrvaneCamera": read once at start, a few values written back at exit.
-#include "app/camera.h"
+#include "settings/settings.h"
 
 #include "platform/config.h"
 
@@ -7,8 +6,6 @@
 #include <cstring>
 
 namespace {
-
-const QString settingsName = QStringLiteral("OrvaneCamera");
 
 // The first `chars` characters of the entry, as Latin-1, NUL-terminated in `buffer`.
 template <size_t N>
@@ -34,78 +31,81 @@ bool outsideOneTo(int value, unsigned max)
 
 } // namespace
 
-void Camera::loadSettings()
+QString cameraSettingsName()
 {
-    Config config(settingsName, Config::User);
-
-    config.setGroup(QStringLiteral("Option"));
-    slowCapture = config.readNumEntry(QStringLiteral("SlowCapture"), -1);
-    if (above(slowCapture, 15))
-        slowCapture = 12;
-    dispModeMax = config.readNumEntry(QStringLiteral("DispModeMax"), -1);
-    if (outsideOneTo(dispModeMax, 3))
-        dispModeMax = 2;
-    dispMode = config.readNumEntry(QStringLiteral("DispMode"), -1);
-    if (dispMode < 0 || dispMode >= dispModeMax)
-        dispMode = 0;
-    resolutionMax = config.readNumEntry(QStringLiteral("ResolutionMax"), -1);
-    if (outsideOneTo(resolutionMax, 13))
-        resolutionMax = 8;
-    resolution = config.readNumEntry(QStringLiteral("Resolution"), -1);
-    if (resolution < 0 || resolution >= resolutionMax)
-        resolution = 0;
-    quality = config.readNumEntry(QStringLiteral("Quality"), -1);
-    if (above(quality, 1))
-        quality = 0;
-    qualityNormal = config.readNumEntry(QStringLiteral("QualityNormal"), -1);
-    if (above(qualityNormal, 100))
-        qualityNormal = 30;
-    qualityFine = config.readNumEntry(QStringLiteral("QualityFine"), -1);
-    if (above(qualityFine, 100))
-        qualityFine = 90;
-    saveTo = config.readNumEntry(QStringLiteral("SaveTo"), -1);
-    if (above(saveTo, 1))
-        saveTo = 0;
-    saveDirection = config.readNumEntry(QStringLiteral("SaveDirection"), -1);
-    noCheckSdWp = config.hasKey(QStringLiteral("NoCheckSDWP"));
-
-    config.setGroup(QStringLiteral("File"));
-    readText(config, "NamePrefix", tr("pic"), namePrefix);
-    readText(config, "NameSuffix", QStringLiteral("jpg"), nameSuffix);
-    readText(config, "SaveFormat", QStringLiteral("JPEG"), saveFormat);
-    serial = config.readNumEntry(QStringLiteral("Serial"), 0);
-    remainFlags = config.readNumEntry(QStringLiteral("Remain"), 4);
-    saveWait = config.readNumEntry(QStringLiteral("SaveWait"), 1000);
-    if (saveWait < 0)
-        saveWait = 1000;
+    return QStringLiteral("OrvaneCamera");
 }
 
-void Camera::saveSettings()
+CameraSettings readCameraSettings(Config& config, const QString& defaultPrefix)
 {
-    Config config(settingsName, Config::User);
-
+    CameraSettings s;
     config.setGroup(QStringLiteral("Option"));
-    config.writeEntry(QStringLiteral("SlowCapture"), slowCapture);
+    s.slowCapture = config.readNumEntry(QStringLiteral("SlowCapture"), -1);
+    if (above(s.slowCapture, 15))
+        s.slowCapture = 12;
+    s.dispModeMax = config.readNumEntry(QStringLiteral("DispModeMax"), -1);
+    if (outsideOneTo(s.dispModeMax, 3))
+        s.dispModeMax = 2;
+    s.dispMode = config.readNumEntry(QStringLiteral("DispMode"), -1);
+    if (s.dispMode < 0 || s.dispMode >= s.dispModeMax)
+        s.dispMode = 0;
+    s.resolutionMax = config.readNumEntry(QStringLiteral("ResolutionMax"), -1);
+    if (outsideOneTo(s.resolutionMax, 13))
+        s.resolutionMax = 8;
+    s.resolution = config.readNumEntry(QStringLiteral("Resolution"), -1);
+    if (s.resolution < 0 || s.resolution >= s.resolutionMax)
+        s.resolution = 0;
+    s.quality = config.readNumEntry(QStringLiteral("Quality"), -1);
+    if (above(s.quality, 1))
+        s.quality = 0;
+    s.qualityNormal = config.readNumEntry(QStringLiteral("QualityNormal"), -1);
+    if (above(s.qualityNormal, 100))
+        s.qualityNormal = 30;
+    s.qualityFine = config.readNumEntry(QStringLiteral("QualityFine"), -1);
+    if (above(s.qualityFine, 100))
+        s.qualityFine = 90;
+    s.saveTo = config.readNumEntry(QStringLiteral("SaveTo"), -1);
+    if (above(s.saveTo, 1))
+        s.saveTo = 0;
+    s.saveDirection = config.readNumEntry(QStringLiteral("SaveDirection"), -1);
+    s.noCheckSdWp = config.hasKey(QStringLiteral("NoCheckSDWP"));
+
+    config.setGroup(QStringLiteral("File"));
+    readText(config, "NamePrefix", defaultPrefix, s.namePrefix);
+    readText(config, "NameSuffix", QStringLiteral("jpg"), s.nameSuffix);
+    readText(config, "SaveFormat", QStringLiteral("JPEG"), s.saveFormat);
+    s.serial = config.readNumEntry(QStringLiteral("Serial"), 0);
+    s.remainFlags = config.readNumEntry(QStringLiteral("Remain"), 4);
+    s.saveWait = config.readNumEntry(QStringLiteral("SaveWait"), 1000);
+    if (s.saveWait < 0)
+        s.saveWait = 1000;
+    return s;
+}
+
+void writeCameraSettings(Config& config, const CameraSettings& s)
+{
+    config.setGroup(QStringLiteral("Option"));
+    config.writeEntry(QStringLiteral("SlowCapture"), s.slowCapture);
     // Choices are remembered only where the file already holds their keys.
     const struct {
         const char* key;
         int value;
     } remembered[] = {
-        {"DispMode", dispMode},
-        {"Resolution", resolution},
-        {"Quality", quality},
-        {"SaveTo", saveTo},
+        {"DispMode", s.dispMode},
+        {"Resolution", s.resolution},
+        {"Quality", s.quality},
+        {"SaveTo", s.saveTo},
     };
     for (const auto& entry : remembered) {
         const QString key = QLatin1String(entry.key);
         if (config.hasKey(key))
             config.writeEntry(key, entry.value);
     }
-    if (config.hasKey(QStringLiteral("SaveDirection")) && saveDirection >= 0)
-        config.writeEntry(QStringLiteral("SaveDirection"), saveDirection);
+    if (config.hasKey(QStringLiteral("SaveDirection")) && s.saveDirection >= 0)
+        config.writeEntry(QStringLiteral("SaveDirection"), s.saveDirection);
 
     config.setGroup(QStringLiteral("File"));
-    config.writeEntry(QStringLiteral("Serial"), serial);
-    config.writeEntry(QStringLiteral("Remain"), remainFlags);
-    config.writeEntry(QStringLiteral("SaveWait"), saveWait);
+    config.writeEntry(QStringLiteral("Serial"), s.serial);
+    config.writeEntry(QStringLiteral("Remain"), s.remainFlags);
+    config.writeEntry(QStringLiteral("SaveWait"), s.saveWait);
 }

@@ -1,17 +1,12 @@
-// The camera's dealings with its surroundings: memory-card notices, power and screen
-// saver, document-list refresh, the buzzer and the card's write protection.
-#include "app/camera.h"
+#include "system/systemservices.h"
 
 #include "platform/powerstatus.h"
 #include "platform/qcop.h"
 
+#include <cstdint>
 #include <fcntl.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
-
-const char* Camera::buzzerNode = "/dev/orvane_buz";
-const char* Camera::slotStatusNode = "/dev/sd_slotstat";
 
 namespace {
 
@@ -38,22 +33,17 @@ public:
 
 } // namespace
 
-void Camera::initSystemServices()
+SystemServices::SystemServices(const char* buzzerNode, const char* slotStatusNode,
+                               QObject* parent)
+    : QObject(parent)
+    , buzzerNode(buzzerNode)
+    , slotStatusNode(slotStatusNode)
 {
     auto* channel = new QCopChannel(QByteArrayLiteral("QPE/Card"), this);
-    connect(channel, &QCopChannel::received, this, &Camera::cardMessage);
-
-    struct stat st;
-    rootDevice = stat("/", &st) == 0 ? int32_t(uint32_t(st.st_dev)) : -1;
+    connect(channel, &QCopChannel::received, this, &SystemServices::cardMessage);
 }
 
-void Camera::cardMessage(const QByteArray& message, const QByteArray&)
-{
-    if (message == "mtabChanged()")
-        selectSaveTo(saveTo);
-}
-
-bool Camera::isPowerOk() const
+bool SystemServices::isPowerOk()
 {
     const PowerStatus status = PowerStatusManager::readStatus();
     if (status.acStatus != 0)
@@ -61,26 +51,26 @@ bool Camera::isPowerOk() const
     return status.batteryStatus & (PowerStatus::Good | PowerStatus::Charging);
 }
 
-bool Camera::setScreenSaver(unsigned level)
+bool SystemServices::setScreenSaver(unsigned wanted)
 {
-    if (level > 3)
+    if (wanted > 3)
         return false;
-    if (int(level) == screenSaverLevel)
+    if (int(wanted) == level)
         return true;
-    screenSaverLevel = int(level);
+    level = int(wanted);
     QCopEnvelope e(QByteArrayLiteral("QPE/System"), QByteArrayLiteral("setScreenSaverMode(int)"));
-    e << screenSaverModes[level];
+    e << screenSaverModes[wanted];
     return true;
 }
 
-void Camera::notifyLinkChanged()
+void SystemServices::notifyLinkChanged()
 {
     QCopEnvelope e(QByteArrayLiteral("QPE/System"), QByteArrayLiteral("linkChanged(QString)"));
     // Written as a C string, as the receiver has always read it.
     e << static_cast<const char*>("");
 }
 
-void Camera::soundBuzzer()
+void SystemServices::soundBuzzer() const
 {
     NodeHandle node(buzzerNode, O_RDWR | O_NONBLOCK);
     if (node.fd < 0)
@@ -88,10 +78,8 @@ void Camera::soundBuzzer()
     ::ioctl(node.fd, buzzerRequest, 2);
 }
 
-bool Camera::isCardLocked() const
+bool SystemServices::isCardLocked() const
 {
-    if (noCheckSdWp)
-        return false;
     NodeHandle node(slotStatusNode, O_RDONLY);
     if (node.fd < 0)
         return false;

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLCDNumber>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 namespace {
@@ -53,6 +54,7 @@ private slots:
     void shutterIgnoredWhileInactive();
     void orientationDrivesMirror_data();
     void orientationDrivesMirror();
+    void turnedCardAfterSaveDirectionBack();
     void busyCardSkipsFrames();
     void lostCardComesBack();
     void faultsKeepThePreviewGoing();
@@ -76,8 +78,8 @@ void TestCaptureCycle::init()
     env = std::make_unique<TestEnvironment>();
     vdc = card->node("vdc");
     buz = card->node("buz");
-    Camera::deviceNode = vdc.constData();
-    Camera::buzzerNode = buz.constData();
+    env->paths.deviceNode = vdc.constData();
+    env->paths.buzzerNode = buz.constData();
 }
 
 void TestCaptureCycle::cleanup()
@@ -89,8 +91,7 @@ void TestCaptureCycle::cleanup()
 std::unique_ptr<Camera> TestCaptureCycle::startCamera(const QByteArray& settings)
 {
     env->writeSettings(settings);
-    auto c = std::make_unique<Camera>();
-    c->rootDevice = -1;
+    auto c = std::make_unique<Camera>(nullptr, nullptr, Qt::WindowFlags(), env->paths);
     c->setWindowFlags(c->windowFlags() | Qt::FramelessWindowHint);
     c->move(0, 0);
     c->show();
@@ -135,9 +136,9 @@ void TestCaptureCycle::zoomSendsNewGeometry()
     QTRY_VERIFY(card->logLines().contains("read 153600 153600"));
     c->ButtonResolution(); // 240x160, zoom allowed
     c->CheckBox1->click();
-    QCOMPARE(c->zoom, 1);
+    QCOMPARE(c->options().zoom, 1);
     QTRY_VERIFY(card->logLines().contains("write S=160,240,512,640"));
-    QCOMPARE(c->geometryKey, 1 + 4 * 5);
+    QCOMPARE(c->cycle().geometryKey, 1 + 4 * 5);
 }
 
 void TestCaptureCycle::previewUpright_data()
@@ -174,21 +175,21 @@ void TestCaptureCycle::savedMessageHoldsThePreview()
     auto c = startCamera("[File]\nSaveWait=600\n");
     QTRY_VERIFY(card->logLines().contains("read 153600 153600"));
     c->ButtonShutter();
-    QTRY_VERIFY(c->messageShownMs != 0);
+    QTRY_VERIFY(c->cycle().messageShownMs != 0);
     QVERIFY(c->TextLabel4->isVisible());
     QCOMPARE(c->TextLabel4->text(), QString("Saved"));
-    QCOMPARE(c->serial, 1);
+    QCOMPARE(c->settings().serial, 1);
     card->clearLog();
     c->ButtonShutter();               // dropped when the message ends
     QVERIFY(card->control("shutter\n")); // the card's button is not acted upon either
     QTest::qWait(300);
     QCOMPARE(countOf(card->logLines(), "read 153600 153600"), 0); // the preview is frozen
-    QTRY_VERIFY_WITH_TIMEOUT(c->messageShownMs == 0, 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(c->cycle().messageShownMs == 0, 2000);
     QVERIFY(c->TextLabel4->isHidden());
     QTRY_VERIFY(card->logLines().contains("write B"));
     QTRY_VERIFY(card->logLines().contains("read 153600 153600"));
     QTest::qWait(100);
-    QCOMPARE(c->serial, 1);
+    QCOMPARE(c->settings().serial, 1);
     QVERIFY(!QFile::exists(env->home + "/Documents/Image_Files/pic0002.jpg"));
 }
 
@@ -197,9 +198,9 @@ void TestCaptureCycle::noMessageWithoutSaveWait()
     auto c = startCamera("[File]\nSaveWait=0\n");
     QTRY_VERIFY(card->logLines().contains("read 153600 153600"));
     QVERIFY(card->control("shutter\n"));
-    QTRY_COMPARE(c->serial, 1);
+    QTRY_COMPARE(c->settings().serial, 1);
     QTRY_VERIFY(card->logLines().contains("write B"));
-    QCOMPARE(c->messageShownMs, 0u);
+    QCOMPARE(c->cycle().messageShownMs, 0u);
     const QStringList lines = card->logLines();
     const int capture = int(lines.indexOf("write R=480,320,256,960"));
     QVERIFY(capture > 0);
@@ -215,7 +216,7 @@ void TestCaptureCycle::picturesInARow()
         QTRY_VERIFY(card->logLines().contains("read 153600 153600"));
         card->clearLog();
         QVERIFY(card->control("shutter\n"));
-        QTRY_COMPARE(c->serial, n);
+        QTRY_COMPARE(c->settings().serial, n);
         QElapsedTimer shown;
         shown.start();
         QTRY_VERIFY(card->logLines().contains("write B"));
@@ -238,7 +239,7 @@ void TestCaptureCycle::shutterIgnoredWhileInactive()
     QVERIFY(!c->isActiveWindow());
     QVERIFY(card->control("shutter\n"));
     QTRY_VERIFY(card->logLines().contains("write B"));
-    QCOMPARE(c->serial, 0);
+    QCOMPARE(c->settings().serial, 0);
     QVERIFY(!card->logLines().contains("ioctl 0x5680 2"));
 }
 
@@ -259,10 +260,22 @@ void TestCaptureCycle::orientationDrivesMirror()
     QTRY_VERIFY(card->logLines().contains("read 153600 153600"));
     QVERIFY(card->control("orientation 1\n"));
     QTest::qWait(200);
-    QCOMPARE(c->mirror, follows ? 1 : 0);
+    QCOMPARE(c->options().mirror, follows ? 1 : 0);
     QCOMPARE(card->logLines().contains("write M=13"), follows);
     QVERIFY(card->control("orientation 0\n"));
-    QTRY_COMPARE(c->mirror, 0);
+    QTRY_COMPARE(c->options().mirror, 0);
+}
+
+void TestCaptureCycle::turnedCardAfterSaveDirectionBack()
+{
+    auto c = startCamera("[Option]\nSaveDirection=0\n");
+    QVERIFY(card->control("orientation 1\n"));
+    QTRY_COMPARE(c->options().mirror, 1);
+    c->PushButton7->click(); // "back": the mirror goes off and the turned card is ignored
+    QTest::qWait(100);
+    QCOMPARE(c->options().mirror, 0);
+    c->PushButton7->click(); // "up": the card, still turned, sets the mirror again
+    QTRY_COMPARE(c->options().mirror, 1);
 }
 
 void TestCaptureCycle::busyCardSkipsFrames()
@@ -286,7 +299,7 @@ void TestCaptureCycle::lostCardComesBack()
     QTRY_VERIFY(card->logLines().contains("read 153600 153600"));
     c->selectMirror(1);
     QVERIFY(card->control("present 0\n"));
-    QTRY_VERIFY(c->deviceLost);
+    QTRY_VERIFY(c->cycle().deviceLost);
     QCOMPARE(c->runningTimers(), 1);
     QTRY_VERIFY(card->logLines().contains("close"));
     card->clearLog();
@@ -333,7 +346,7 @@ void TestCaptureCycle::missingCardBoxThenClose()
     auto c = startCamera("");
     QTRY_COMPARE(title, QString("Error"));
     QCOMPARE(text, QString("Insert the Camera Card \n(QD-CM09) before starting \nthe Camera application."));
-    QVERIFY(c->cardErrorShown);
+    QVERIFY(c->cycle().cardErrorShown);
     QTRY_VERIFY_WITH_TIMEOUT(!c->isVisible(), 2000);
 }
 

@@ -26,8 +26,8 @@ struct Snapshot {
 
     static Snapshot of(const Camera& c)
     {
-        return {c.shutterPending, c.fullScreen, c.zoomAny, c.dispModeMax, c.resolutionMax,
-                c.slowCapture, c.saveDirection, c.zoom, c.mirror, c.fpsStartMs != 0,
+        return {c.cycle().shutterPending, c.options().fullScreen, c.options().zoomAny, c.settings().dispModeMax, c.settings().resolutionMax,
+                c.settings().slowCapture, c.settings().saveDirection, c.options().zoom, c.options().mirror, c.cycle().fpsStartMs != 0,
                 c.isVisible()};
     }
     QString describe() const
@@ -149,19 +149,19 @@ void TestCommands::fullScreenKeys()
     if (key == Qt::Key_Up)
         c->selectMirror(1);
     c->ButtonFullScreen();
-    QVERIFY(c->fullScreen);
-    QCOMPARE(c->viewfinder, static_cast<QWidget*>(c->fullScreenFrame));
+    QVERIFY(c->options().fullScreen);
+    QCOMPARE(c->viewfinder(), static_cast<QWidget*>(c->fullScreenFrame()));
     const Snapshot before = Snapshot::of(*c);
 
     QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-    QCoreApplication::sendEvent(c->fullScreenFrame, &press);
+    QCoreApplication::sendEvent(c->fullScreenFrame(), &press);
 
     QStringList expected = before.describe().split(' ');
     const QStringList changed = change.split(' ', Qt::SkipEmptyParts);
     for (int i = 0; i + 1 < changed.size(); i += 2)
         expected[expected.indexOf(changed[i]) + 1] = changed[i + 1];
     QCOMPARE(Snapshot::of(*c).describe(), expected.join(' '));
-    QCOMPARE(c->fullScreenFrame->isVisible(), c->fullScreen);
+    QCOMPARE(c->fullScreenFrame()->isVisible(), c->options().fullScreen);
 }
 
 void TestCommands::tapLeavesFullScreen()
@@ -171,15 +171,15 @@ void TestCommands::tapLeavesFullScreen()
     auto c = env.makeCamera();
     c->show();
     c->ButtonFullScreen();
-    QVERIFY(c->fullScreenFrame->isVisible());
-    QSignalSpy spy(c->fullScreenFrame, &MyFrame::keyevent);
-    QTest::mouseClick(c->fullScreenFrame, Qt::RightButton, Qt::NoModifier, QPoint(200, 300));
+    QVERIFY(c->fullScreenFrame()->isVisible());
+    QSignalSpy spy(c->fullScreenFrame(), &MyFrame::keyevent);
+    QTest::mouseClick(c->fullScreenFrame(), Qt::RightButton, Qt::NoModifier, QPoint(200, 300));
     QCOMPARE(spy.count(), 1);
     QCOMPARE(spy.at(0).at(0).toInt(), 32);
-    QVERIFY(!c->fullScreen);
-    QVERIFY(!c->fullScreenFrame->isVisible());
-    QVERIFY(c->fullScreenFrame->isWindow());
-    QCOMPARE(c->viewfinder, static_cast<QWidget*>(c->Frame1));
+    QVERIFY(!c->options().fullScreen);
+    QVERIFY(!c->fullScreenFrame()->isVisible());
+    QVERIFY(c->fullScreenFrame()->isWindow());
+    QCOMPARE(c->viewfinder(), static_cast<QWidget*>(c->Frame1));
 }
 
 void TestCommands::frameForwardsEveryPressOnce()
@@ -200,10 +200,10 @@ void TestCommands::labelFollowsThePreview()
     env.writeSettings(settings);
     auto c = env.makeCamera();
     c->show();
-    c->fullScreenFrame->setFixedSize(240, 320); // the handheld's screen
+    c->fullScreenFrame()->setFixedSize(240, 320); // the handheld's screen
     c->showMessage("Saved");
     c->setFullScreen(true);
-    QCOMPARE(c->TextLabel4->parentWidget(), static_cast<QWidget*>(c->fullScreenFrame));
+    QCOMPARE(c->TextLabel4->parentWidget(), static_cast<QWidget*>(c->fullScreenFrame()));
     QCOMPARE(c->TextLabel4->pos(), QPoint(43, 135));
     QVERIFY(c->TextLabel4->isVisible());
     c->setFullScreen(false);
@@ -223,8 +223,8 @@ void TestCommands::escapeTwice()
     auto c = env.makeCamera();
     c->show();
     c->ButtonFullScreen();
-    QTest::keyClick(c->fullScreenFrame, Qt::Key_Escape);
-    QVERIFY(!c->fullScreen);
+    QTest::keyClick(c->fullScreenFrame(), Qt::Key_Escape);
+    QVERIFY(!c->options().fullScreen);
     QVERIFY(c->isVisible());
     QTest::keyClick(c.get(), Qt::Key_Escape);
     QVERIFY(!c->isVisible());
@@ -238,7 +238,7 @@ void TestCommands::keyVShowsTheDirectionButton()
     QVERIFY(c->PushButton7->isHidden());
     QTest::keyClick(c.get(), Qt::Key_V);
     QVERIFY(c->PushButton7->isVisible());
-    QCOMPARE(c->saveDirection, 0);
+    QCOMPARE(c->settings().saveDirection, 0);
     QVERIFY(!c->PushButton7->icon().isNull());
     QKeyEvent again(QEvent::KeyPress, Qt::Key_V, Qt::NoModifier);
     QCoreApplication::sendEvent(c.get(), &again);
@@ -251,14 +251,11 @@ void TestCommands::saveDirectionButtonAndMirror()
     env.writeSettings("[Option]\nSaveDirection=0\n");
     auto c = env.makeCamera();
     c->selectMirror(1);
-    c->lastStatus = 0x0A;
     c->PushButton7->click(); // into "back": the mirror goes off
-    QCOMPARE(c->saveDirection, 1);
-    QCOMPARE(c->mirror, 0);
-    QCOMPARE(c->lastStatus, 0x0A);
-    c->PushButton7->click(); // back to "up": the orientation bit is compared afresh
-    QCOMPARE(c->saveDirection, 0);
-    QCOMPARE(c->lastStatus, 0x08);
+    QCOMPARE(c->settings().saveDirection, 1);
+    QCOMPARE(c->options().mirror, 0);
+    c->PushButton7->click(); // back to "up"; a turned card then sets it again (capture cycle test)
+    QCOMPARE(c->settings().saveDirection, 0);
 }
 
 void TestCommands::buttonsStepTheirOptions()
@@ -266,19 +263,19 @@ void TestCommands::buttonsStepTheirOptions()
     TestEnvironment env;
     auto c = env.makeCamera();
     c->PushButton2->click();
-    QCOMPARE(c->quality, 1);
+    QCOMPARE(c->settings().quality, 1);
     c->PushButton2->click();
-    QCOMPARE(c->quality, 0);
+    QCOMPARE(c->settings().quality, 0);
     c->PushButton5->click();
-    QCOMPARE(c->mirror, 1);
+    QCOMPARE(c->options().mirror, 1);
     c->PushButton4->click();
-    QCOMPARE(c->dispMode, 1);
+    QCOMPARE(c->settings().dispMode, 1);
     c->PushButton1->click();
-    QCOMPARE(c->resolution, 3);
+    QCOMPARE(c->settings().resolution, 3);
     c->PushButton0->click();
-    QVERIFY(c->shutterPending);
+    QVERIFY(c->cycle().shutterPending);
     c->PushButton6->click();
-    QVERIFY(c->fullScreen);
+    QVERIFY(c->options().fullScreen);
 }
 
 QTEST_MAIN(TestCommands)

@@ -37,14 +37,14 @@ void TestWindow::builtAsAWindow()
     QVERIFY(!c->windowIcon().isNull());
     QVERIFY(c->TextLabel4->isHidden());
     QCOMPARE(c->Frame1->lineWidth(), 0);
-    QCOMPARE(c->viewfinder, static_cast<QWidget*>(c->Frame1));
+    QCOMPARE(c->viewfinder(), static_cast<QWidget*>(c->Frame1));
     QVERIFY(c->PushButton6->text().isEmpty());
     QVERIFY(!c->PushButton6->icon().isNull());
-    QVERIFY(c->fullScreenFrame->isWindow());
-    QVERIFY(c->fullScreenFrame->isHidden());
-    QCOMPARE(c->fullScreenFrame->size(), QSize(240, 320));
-    QCOMPARE(c->geometryKey, -1);
-    QCOMPARE(c->screenSaverLevel, -1);
+    QVERIFY(c->fullScreenFrame()->isWindow());
+    QVERIFY(c->fullScreenFrame()->isHidden());
+    QCOMPARE(c->fullScreenFrame()->size(), QSize(240, 320));
+    QCOMPARE(c->cycle().geometryKey, -1);
+    QCOMPARE(c->screenSaverLevel(), -1);
     QCOMPARE(c->PushButton4->text(), QString("Landscape"));
     QCOMPARE(c->PushButton1->text(), QString("480x320"));
     QCOMPARE(c->PushButton2->text(), QString("Normal"));
@@ -69,10 +69,10 @@ void TestWindow::previewImageShape()
     TestEnvironment env;
     env.writeSettings(settings);
     auto c = env.makeCamera();
-    QCOMPARE(c->previewImage->size(), size);
-    QCOMPARE(c->previewImage->format(), QImage::Format_RGB16);
-    QCOMPARE(*reinterpret_cast<const quint16*>(c->previewImage->constBits()), quint16(255));
-    QCOMPARE(*reinterpret_cast<const quint16*>(c->captureImage->constBits()), quint16(255));
+    QCOMPARE(c->previewFrame().size(), size);
+    QCOMPARE(c->previewFrame().format(), QImage::Format_RGB16);
+    QCOMPARE(*reinterpret_cast<const quint16*>(c->previewFrame().constBits()), quint16(255));
+    QCOMPARE(*reinterpret_cast<const quint16*>(c->captureFrame().constBits()), quint16(255));
 }
 
 void TestWindow::directionButtonVisibility_data()
@@ -104,10 +104,10 @@ void TestWindow::mirrorAlwaysStartsOff()
     TestEnvironment env;
     env.writeSettings("[Option]\nMirror=1\n");
     auto c = env.makeCamera();
-    QCOMPARE(c->mirror, 0);
-    QCOMPARE(c->device->mode() & 12, 0);
-    QCOMPARE(c->zoom, 0);
-    QVERIFY(!c->zoomAny);
+    QCOMPARE(c->options().mirror, 0);
+    QCOMPARE(c->device().mode() & 12, 0);
+    QCOMPARE(c->options().zoom, 0);
+    QVERIFY(!c->options().zoomAny);
 }
 
 void TestWindow::activationRestoresFullScreen()
@@ -117,11 +117,11 @@ void TestWindow::activationRestoresFullScreen()
     auto c = env.makeCamera();
     c->show();
     c->ButtonFullScreen();
-    QVERIFY(c->fullScreenFrame->isVisible());
-    c->fullScreenFrame->hide(); // as if another application had come to the front
+    QVERIFY(c->fullScreenFrame()->isVisible());
+    c->fullScreenFrame()->hide(); // as if another application had come to the front
     c->activateWindow();
-    QTRY_VERIFY(c->fullScreenFrame->isVisible());
-    QVERIFY(c->fullScreen);
+    QTRY_VERIFY(c->fullScreenFrame()->isVisible());
+    QVERIFY(c->options().fullScreen);
 }
 
 void TestWindow::closeStopsTheCycle()
@@ -142,7 +142,7 @@ void TestWindow::shutdownOrder()
     QVERIFY(card.start());
     const QByteArray node = card.node("vdc");
     TestEnvironment env;
-    Camera::deviceNode = node.constData();
+    env.paths.deviceNode = node.constData();
     {
         auto c = env.makeCamera();
         c->selectMirror(1);

@@ -1,7 +1,7 @@
 // The real camera binary against the card emulator: what goes over the wire, which files
 // appear, what the settings file holds at exit. Each case is one run of the application on
 // its own virtual PDA (see virtualpda.h).
-#include "tests/e2e/virtualpda.h"
+#include "e2e/virtualpda.h"
 
 #include <QDirIterator>
 #include <QImage>

@@ -3,7 +3,7 @@
 // the fixed card folder, a camera start with a changed environment (HOME unset, a preload
 // library, no DAC override), and checks of what the user keeps: pictures that decode to
 // their end, a settings file that is whole, pictures' bytes across runs.
-#include "tests/e2e/virtualpda.h"
+#include "e2e/virtualpda.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>

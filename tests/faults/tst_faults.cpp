@@ -4,7 +4,7 @@
 // signalled or killed, a damaged settings file. Each checks what the user keeps: a camera
 // that goes on (or ends the way it should), whole pictures, a serial that matches them,
 // settings that are the old or the new ones.
-#include "tests/faults/faultrun.h"
+#include "faults/faultrun.h"
 
 #include "platform/qcop.h"
 

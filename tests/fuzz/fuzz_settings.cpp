@@ -1,10 +1,10 @@
-// Fuzzes the settings file: whatever OrvaneCamera.conf holds, loadSettings() leaves every
+// Fuzzes the settings file: whatever OrvaneCamera.conf holds, the settings rules leave every
 // value the window relies on in its range, and Config's reads, writes and the file it
 // writes back agree with each other.
-#include "app/camera.h"
 #include "platform/config.h"
+#include "settings/settings.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -24,8 +24,6 @@ namespace {
 
 QTemporaryDir tempDir;  // removed at exit
 QString settingsPath;
-QByteArray missingNode;
-Camera* camera = nullptr;
 
 [[noreturn]] void fail(const char* what, long value)
 {
@@ -52,9 +50,15 @@ bool terminatedWithin(const char* buffer, size_t size)
     return std::memchr(buffer, 0, size) != nullptr;
 }
 
-void checkCamera()
+// The settings with a canary right after the last name buffer: a write past it lands there.
+struct Guarded {
+    CameraSettings values;
+    int32_t canary;
+};
+
+void checkSettings(const Guarded& g)
 {
-    const Camera& c = *camera;
+    const CameraSettings& c = g.values;
     check(c.slowCapture >= 0 && c.slowCapture <= 15, "slowCapture", c.slowCapture);
     check(c.dispModeMax >= 1 && c.dispModeMax <= 3, "dispModeMax", c.dispModeMax);
     check(c.dispMode >= 0 && c.dispMode < c.dispModeMax, "dispMode", c.dispMode);
@@ -68,8 +72,7 @@ void checkCamera()
     check(terminatedWithin(c.namePrefix, sizeof c.namePrefix), "namePrefix not terminated");
     check(terminatedWithin(c.nameSuffix, sizeof c.nameSuffix), "nameSuffix not terminated");
     check(terminatedWithin(c.saveFormat, sizeof c.saveFormat), "saveFormat not terminated");
-    // The member after the name buffers: a write past saveFormat would land here.
-    check(c.rootDevice == -1, "rootDevice overwritten", c.rootDevice);
+    check(g.canary == -1, "canary after the name buffers overwritten", g.canary);
 }
 
 // The number a decimal text stands for, independently of Config: optional sign, ASCII digits,
@@ -188,28 +191,24 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     qputenv("HOME", QFile::encodeName(home));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
     settingsPath = QDir(config).filePath(QStringLiteral("OrvaneCamera.conf"));
-    missingNode = QFile::encodeName(QDir(tempDir.path()).filePath(QStringLiteral("no-node")));
-    Camera::deviceNode = missingNode.constData();
-    Camera::buzzerNode = missingNode.constData();
-    Camera::slotStatusNode = missingNode.constData();
-    Camera::cardFolder = missingNode.constData();
 
     // Qt gets its own argument list: it would take its options out of libFuzzer's.
     static int qtArgc = 1;
     static char* qtArgv[] = {(*argv)[0], nullptr};
     (void)argc;
-    new QApplication(qtArgc, qtArgv);  // both live until exit, never destroyed
-    camera = new Camera();
-    camera->killTimers();
-    camera->rootDevice = -1;
+    new QCoreApplication(qtArgc, qtArgv); // lives until exit, never destroyed
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     writeFile(data, size);
-    camera->loadSettings();
-    checkCamera();
+    {
+        Config config(cameraSettingsName(), Config::User);
+        // Initialised in place: the rule writes straight into the guarded struct.
+        const Guarded guarded{readCameraSettings(config, QStringLiteral("pic")), -1};
+        checkSettings(guarded);
+    }
     fuzzConfig(data, size);
     return 0;
 }

@@ -283,8 +283,7 @@ void TestTranslation::optionTexts()
     QFETCH(QString, source);
     TestEnvironment env;
     auto camera = env.makeCamera();
-    camera->dispModeMax = 3;
-    camera->resolutionMax = captureFormatCount;
+    QTest::keyClick(camera.get(), Qt::Key_R); // every display mode and format
     QPushButton* shown = nullptr;
     if (button == 4) {
         QCOMPARE(camera->selectDispMode(value), value);
@@ -339,7 +338,7 @@ void TestTranslation::cardMissingBox()
     QCoreApplication::sendEvent(camera.get(), &tick);
     poll.stop();
     camera->killTimers();
-    QVERIFY(camera->cardErrorShown);
+    QVERIFY(camera->cycle().cardErrorShown);
     QCOMPARE(title, QStringLiteral("Fehler"));
     QCOMPARE(text, german("Camera", "Insert the Camera Card \n(QD-CM09) before starting \n"
                                     "the Camera application."));
@@ -351,7 +350,7 @@ void TestTranslation::pictureNamePrefix()
 {
     TestEnvironment env;
     auto camera = env.makeCamera();
-    const QString prefix = QString::fromLatin1(camera->namePrefix);
+    const QString prefix = QString::fromLatin1(camera->settings().namePrefix);
     QCOMPARE(prefix, german("Camera", "pic"));
     QVERIFY(!prefix.isEmpty());
     for (QChar c : prefix)
@@ -359,7 +358,6 @@ void TestTranslation::pictureNamePrefix()
 
     char name[256];
     int number = 0;
-    camera->serial = 7;
     QVERIFY(camera->makePictureName(0, name, sizeof name, &number));
     QVERIFY2(QFileInfo(QString::fromLocal8Bit(name)).fileName().startsWith(prefix), name);
 }

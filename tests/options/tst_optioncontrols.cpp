@@ -54,7 +54,7 @@ void TestOptionControls::displayModeCycles()
         c->ButtonDispMode();
         QCOMPARE(c->PushButton4->text(), name);
     }
-    QCOMPARE(c->selectDispMode(-1), c->dispModeMax - 1);
+    QCOMPARE(c->selectDispMode(-1), c->settings().dispModeMax - 1);
 }
 
 void TestOptionControls::resolutionCycles_data()
@@ -86,8 +86,8 @@ void TestOptionControls::resolutionCycles()
         QCOMPARE(c->PushButton1->text(), names[i]);
         int w = 0, h = 0;
         c->formatGeometry(&w, &h, false);
-        QCOMPARE(c->captureImage->size(), QSize(w, h));
-        QCOMPARE(c->captureImage->format(), QImage::Format_RGB16);
+        QCOMPARE(c->captureFrame().size(), QSize(w, h));
+        QCOMPARE(c->captureFrame().format(), QImage::Format_RGB16);
     }
 }
 
@@ -97,7 +97,7 @@ void TestOptionControls::fullScreenButtonFollowsFormat()
     env.writeSettings("[Option]\nResolutionMax=13\nDispModeMax=3\n");
     auto c = env.makeCamera();
     for (int i = 0; i < captureFormatCount; ++i) {
-        c->dispMode = captureFormats[i].displayMode();
+        c->selectDispMode(captureFormats[i].displayMode());
         QCOMPARE(c->selectResolution(i), i);
         const bool landscape = captureFormats[i].displayMode() == Landscape;
         QCOMPARE(c->PushButton6->isEnabled(), !landscape);
@@ -114,17 +114,17 @@ void TestOptionControls::zoomSearch()
     QVERIFY(!c->CheckBox1->isChecked());
 
     QTest::keyClick(c.get(), Qt::Key_Z);
-    QVERIFY(c->zoomAny);
+    QVERIFY(c->options().zoomAny);
     QVERIFY(c->CheckBox1->isEnabled());
 
     c->CheckBox1->click(); // checked: zoom 1 moves on to the format zoomed that far
     QCOMPARE(c->PushButton1->text(), QString("240x320"));
-    QCOMPARE(c->zoom, 1);
+    QCOMPARE(c->options().zoom, 1);
     QVERIFY(c->CheckBox1->isChecked());
 
     c->CheckBox1->click(); // unchecked: the format stays
     QCOMPARE(c->PushButton1->text(), QString("240x320"));
-    QCOMPARE(c->zoom, 0);
+    QCOMPARE(c->options().zoom, 0);
     QVERIFY(!c->CheckBox1->isChecked());
 }
 
@@ -147,14 +147,15 @@ void TestOptionControls::zoomStepsThroughFamily()
     c->selectDispMode(1);
     c->ButtonResolution(); // 240x320
     c->selectZoom(1);
-    c->zoomAny = zoomAny;
-    QCOMPARE(c->zoom, 1);
+    if (zoomAny)
+        QTest::keyClick(c.get(), Qt::Key_Z);
+    QCOMPARE(c->options().zoom, 1);
     c->ButtonResolution();
     QCOMPARE(c->PushButton1->text(), QString("120x160"));
-    QCOMPARE(c->zoom, 1);
+    QCOMPARE(c->options().zoom, 1);
     c->ButtonResolution();
     QCOMPARE(c->PushButton1->text(), last);
-    QCOMPARE(c->zoom, lastZoom);
+    QCOMPARE(c->options().zoom, lastZoom);
     QCOMPARE(c->CheckBox1->isChecked(), lastZoom != 0);
     QCOMPARE(c->CheckBox1->isEnabled(), zoomAny);
 }
@@ -173,13 +174,13 @@ void TestOptionControls::displayModeChangeWithZoomAny()
 {
     TestEnvironment env;
     auto c = env.makeCamera();
-    c->zoomAny = true;
+    QTest::keyClick(c.get(), Qt::Key_Z);
     c->selectDispMode(1);
     c->selectZoom(1);
     QCOMPARE(c->PushButton1->text(), QString("240x320"));
     c->ButtonDispMode(); // back to Landscape: the zoom search moves past 480x320
     QCOMPARE(c->PushButton1->text(), QString("240x160"));
-    QCOMPARE(c->zoom, 1);
+    QCOMPARE(c->options().zoom, 1);
 }
 
 void TestOptionControls::noFormatOfTheModeKeepsTheStart()
@@ -188,7 +189,7 @@ void TestOptionControls::noFormatOfTheModeKeepsTheStart()
     env.writeSettings("[Option]\nResolutionMax=2\nDispModeMax=3\nDispMode=0\n");
     auto c = env.makeCamera();
     // Neither 480x640 nor 480x480 is Landscape: one cycle, then the start index.
-    QCOMPARE(c->resolution, 0);
+    QCOMPARE(c->settings().resolution, 0);
     QCOMPARE(c->selectResolution(1), 1);
     QCOMPARE(c->selectResolution(5), 0);
 }
@@ -197,13 +198,13 @@ void TestOptionControls::mirrorModeBits()
 {
     TestEnvironment env;
     auto c = env.makeCamera();
-    const int base = c->device->mode();
+    const int base = c->device().mode();
     QCOMPARE(base & 12, 0);
     QCOMPARE(c->selectMirror(1), 1);
-    QCOMPARE(c->device->mode(), base | 12);
+    QCOMPARE(c->device().mode(), base | 12);
     QVERIFY(!c->PushButton5->icon().isNull());
     QCOMPARE(c->selectMirror(0), 0);
-    QCOMPARE(c->device->mode(), base);
+    QCOMPARE(c->device().mode(), base);
 }
 
 void TestOptionControls::twoValuedWrap_data()
@@ -236,18 +237,18 @@ void TestOptionControls::slowCaptureNeedsBitZero()
     env.writeSettings("[Option]\nSlowCapture=12\n");
     auto c = env.makeCamera();
     QCOMPARE(c->selectSlowCapture(1), 0);
-    QCOMPARE(c->slowCapture, 12);
-    QCOMPARE(c->device->mode() & 2, 0);
+    QCOMPARE(c->settings().slowCapture, 12);
+    QCOMPARE(c->device().mode() & 2, 0);
 
     TestEnvironment env2;
     env2.writeSettings("[Option]\nSlowCapture=13\n");
     auto d = env2.makeCamera();
     QCOMPARE(d->selectSlowCapture(1), 1);
-    QCOMPARE(d->slowCapture, 15);
-    QCOMPARE(d->device->mode() & 2, 2);
+    QCOMPARE(d->settings().slowCapture, 15);
+    QCOMPARE(d->device().mode() & 2, 2);
     QTest::keyClick(d.get(), Qt::Key_F);
-    QCOMPARE(d->slowCapture, 13);
-    QCOMPARE(d->device->mode() & 2, 0);
+    QCOMPARE(d->settings().slowCapture, 13);
+    QCOMPARE(d->device().mode() & 2, 0);
 }
 
 void TestOptionControls::saveDirectionExchangesCaptureImage()
@@ -256,13 +257,13 @@ void TestOptionControls::saveDirectionExchangesCaptureImage()
     env.writeSettings("[Option]\nSaveDirection=1\nDispMode=1\n");
     auto c = env.makeCamera();
     QCOMPARE(c->PushButton1->text(), QString("480x640"));
-    QCOMPARE(c->captureImage->size(), QSize(640, 480));
+    QCOMPARE(c->captureFrame().size(), QSize(640, 480));
     QCOMPARE(c->selectSaveDirection(0), 0);
-    QCOMPARE(c->captureImage->size(), QSize(480, 640));
+    QCOMPARE(c->captureFrame().size(), QSize(480, 640));
     int w = 0, h = 0;
     QCOMPARE(c->formatGeometry(&w, &h, true), 7);
     QCOMPARE(QSize(w, h), QSize(120, 160));
-    c->fullScreen = true;
+    c->setFullScreen(true);
     QCOMPARE(c->formatGeometry(&w, &h, true), 3);
     QCOMPARE(QSize(w, h), QSize(240, 320));
 }
@@ -274,20 +275,20 @@ void TestOptionControls::saveDirectionHiddenIsInert()
     QVERIFY(c->PushButton7->isHidden());
     QCOMPARE(c->selectSaveDirection(0), -1);
     QCOMPARE(c->selectSaveDirection(1), -1);
-    QCOMPARE(c->saveDirection, -1);
+    QCOMPARE(c->settings().saveDirection, -1);
 }
 
 void TestOptionControls::storageFallsBackWithoutCard()
 {
     TestEnvironment env;
     QByteArray missing = QFile::encodeName(env.dir.filePath("no-card/"));
-    Camera::cardFolder = missing.constData();
+    env.paths.cardFolder = missing.constData();
     auto c = env.makeCamera();
     QCOMPARE(c->selectSaveTo(1), 0);
     QVERIFY(!c->PushButton3->isEnabled());
     QVERIFY(c->TextLabel4->isHidden());
     c->ButtonSaveTo();
-    QCOMPARE(c->saveTo, 0);
+    QCOMPARE(c->settings().saveTo, 0);
 }
 
 void TestOptionControls::storageCardChosenWhenUsable()
@@ -298,7 +299,7 @@ void TestOptionControls::storageCardChosenWhenUsable()
     QVERIFY(c->PushButton3->isEnabled());
     QCOMPARE(c->PushButton3->text(), QString("Memory Card"));
     c->ButtonSaveTo();
-    QCOMPARE(c->saveTo, 0);
+    QCOMPARE(c->settings().saveTo, 0);
     QCOMPARE(c->PushButton3->text(), QString("Internal Storage"));
 }
 

@@ -11,13 +11,13 @@ namespace {
 int member(const Camera& c, const QString& name)
 {
     const QMap<QString, int> values = {
-        {"slowCapture", c.slowCapture}, {"dispModeMax", c.dispModeMax},
-        {"dispMode", c.dispMode}, {"resolutionMax", c.resolutionMax},
-        {"resolution", c.resolution}, {"quality", c.quality},
-        {"qualityNormal", c.qualityNormal}, {"qualityFine", c.qualityFine},
-        {"saveTo", c.saveTo}, {"saveDirection", c.saveDirection},
-        {"noCheckSdWp", c.noCheckSdWp}, {"serial", c.serial},
-        {"remainFlags", c.remainFlags}, {"saveWait", c.saveWait},
+        {"slowCapture", c.settings().slowCapture}, {"dispModeMax", c.settings().dispModeMax},
+        {"dispMode", c.settings().dispMode}, {"resolutionMax", c.settings().resolutionMax},
+        {"resolution", c.settings().resolution}, {"quality", c.settings().quality},
+        {"qualityNormal", c.settings().qualityNormal}, {"qualityFine", c.settings().qualityFine},
+        {"saveTo", c.settings().saveTo}, {"saveDirection", c.settings().saveDirection},
+        {"noCheckSdWp", c.settings().noCheckSdWp}, {"serial", c.settings().serial},
+        {"remainFlags", c.settings().remainFlags}, {"saveWait", c.settings().saveWait},
     };
     return values.value(name, -12345);
 }
@@ -122,11 +122,11 @@ void TestSettings::names()
     if (!file.isEmpty())
         env.writeSettings(file);
     auto camera = env.makeCamera();
-    QCOMPARE(QByteArray(camera->namePrefix), prefix);
-    QCOMPARE(QByteArray(camera->nameSuffix), suffix);
-    QCOMPARE(QByteArray(camera->saveFormat), format);
-    QCOMPARE(camera->namePrefix[15], '\0');
-    QCOMPARE(camera->nameSuffix[7], '\0');
+    QCOMPARE(QByteArray(camera->settings().namePrefix), prefix);
+    QCOMPARE(QByteArray(camera->settings().nameSuffix), suffix);
+    QCOMPARE(QByteArray(camera->settings().saveFormat), format);
+    QCOMPARE(camera->settings().namePrefix[15], '\0');
+    QCOMPARE(camera->settings().nameSuffix[7], '\0');
 }
 
 void TestSettings::firstExitWritesOnlyTheFixedKeys()
@@ -201,12 +201,12 @@ void TestSettings::badFiles()
     TestEnvironment env;
     env.writeSettings(file);
     auto camera = env.makeCamera();
-    QVERIFY(unsigned(camera->slowCapture) <= 15);
-    QVERIFY(camera->dispModeMax >= 1 && camera->dispModeMax <= 3);
-    QVERIFY(camera->dispMode >= 0 && camera->dispMode < camera->dispModeMax);
-    QVERIFY(camera->resolution >= 0 && camera->resolution < camera->resolutionMax);
-    QVERIFY(camera->quality == 0 || camera->quality == 1);
-    QVERIFY(camera->saveWait >= 0);
+    QVERIFY(unsigned(camera->settings().slowCapture) <= 15);
+    QVERIFY(camera->settings().dispModeMax >= 1 && camera->settings().dispModeMax <= 3);
+    QVERIFY(camera->settings().dispMode >= 0 && camera->settings().dispMode < camera->settings().dispModeMax);
+    QVERIFY(camera->settings().resolution >= 0 && camera->settings().resolution < camera->settings().resolutionMax);
+    QVERIFY(camera->settings().quality == 0 || camera->settings().quality == 1);
+    QVERIFY(camera->settings().saveWait >= 0);
 }
 
 QTEST_MAIN(TestSettings)

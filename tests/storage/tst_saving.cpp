@@ -2,6 +2,9 @@
 // behind by a failed write, and the quality reaching the encoder.
 #include "support/testenvironment.h"
 
+#include "storage/picturewriter.h"
+#include "storage/storageprobe.h"
+
 #include <QBuffer>
 #include <QDirIterator>
 #include <QImage>
@@ -71,13 +74,12 @@ void TestSaving::savesAndAdvancesTheSerial()
     auto c = env.makeCamera();
     QDir().mkpath(env.home + "/Documents/Image_Files");
     QFile(env.home + "/Documents/Image_Files/pic0042.jpg").open(QIODevice::WriteOnly);
-    paintPattern(*c->captureImage);
     QString path;
     QVERIFY(c->savePicture(path));
     QCOMPARE(path, env.home + "/Documents/Image_Files/pic0043.jpg");
-    QCOMPARE(c->serial, 43);
+    QCOMPARE(c->settings().serial, 43);
     QCOMPARE(c->LCDNumber1->intValue(), 43); // "Remain" bit 0: the number saved
-    QCOMPARE(c->geometryKey, -1);
+    QCOMPARE(c->cycle().geometryKey, -1);
     QImageReader reader(path);
     QCOMPARE(reader.format(), QByteArray("jpeg"));
     QCOMPARE(reader.size(), QSize(480, 320));
@@ -86,30 +88,27 @@ void TestSaving::savesAndAdvancesTheSerial()
 
 void TestSaving::qualityReachesTheEncoder()
 {
-    TestEnvironment env;
-    env.writeSettings("[Option]\nQualityNormal=30\nQualityFine=90\n");
-    auto c = env.makeCamera();
-    paintPattern(*c->captureImage);
-    QString normal, fine;
-    QVERIFY(c->savePicture(normal));
-    c->selectQuality(1);
-    paintPattern(*c->captureImage);
-    QVERIFY(c->savePicture(fine));
-    QVERIFY(normal != fine);
+    QTemporaryDir dir;
+    QImage frame(480, 320, QImage::Format_RGB16);
+    paintPattern(frame);
+    PictureWriter writer;
+    const QString normal = dir.filePath("normal.jpg");
+    const QString fine = dir.filePath("fine.jpg");
+    QVERIFY(writer.write(frame, normal, "JPEG", 30));
+    QVERIFY(writer.write(frame, fine, "JPEG", 90));
     const qint64 normalSize = QFileInfo(normal).size();
     const qint64 fineSize = QFileInfo(fine).size();
     QVERIFY2(fineSize > normalSize, qPrintable(QString("%1 vs %2").arg(fineSize).arg(normalSize)));
-    QCOMPARE(c->serial, 2);
 }
 
 void TestSaving::sameBytesAsFromThirtyTwoBits()
 {
-    TestEnvironment env;
-    auto c = env.makeCamera();
-    paintPattern(*c->captureImage);
-    const QImage original = *c->captureImage;
-    QString path;
-    QVERIFY(c->savePicture(path));
+    QTemporaryDir dir;
+    QImage original(480, 320, QImage::Format_RGB16);
+    paintPattern(original);
+    const QString path = dir.filePath("pic.jpg");
+    PictureWriter pictureWriter;
+    QVERIFY(pictureWriter.write(original, path, "JPEG", 30));
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
 
@@ -131,8 +130,6 @@ void TestSaving::fullStorageLeavesNothing()
     TinyMount tiny(home, "64k");
     if (!tiny.mounted)
         QSKIP("tmpfs cannot be mounted here");
-    qputenv("HOME", QFile::encodeName(home));
-    auto c = env.makeCamera();
     QDir().mkpath(home + "/Documents/Image_Files");
     // Leave a little room: the probe sees free blocks, the picture does not fit.
     QFile filler(home + "/filler");
@@ -142,14 +139,13 @@ void TestSaving::fullStorageLeavesNothing()
     }
     filler.close();
     filler.resize(filler.size() - 8192);
-    int freeBlocks = 0;
-    QVERIFY(c->probeStorage(0, nullptr, &freeBlocks));
-    QVERIFY(freeBlocks > 0);
+    const QByteArray base = QFile::encodeName(home);
+    QVERIFY(probeStorage(base.constData(), -1).freeBlocks > 0);
 
-    paintPattern(*c->captureImage);
-    QString path;
-    QVERIFY(!c->savePicture(path));
-    QCOMPARE(c->serial, 7);
+    QImage frame(480, 320, QImage::Format_RGB16);
+    paintPattern(frame);
+    PictureWriter writer;
+    QVERIFY(!writer.write(frame, home + "/Documents/Image_Files/pic0008.jpg", "JPEG", 90));
     QCOMPARE(filesUnder(home + "/Documents/Image_Files/"), QStringList());
 }
 
@@ -169,11 +165,10 @@ void TestSaving::refusedSaves()
     env.writeSettings("[File]\nSerial=3\n");
     auto c = env.makeCamera();
     const QString folder = env.home + "/Documents/Image_Files";
-    QByteArray missing = QFile::encodeName(env.dir.filePath("gone/"));
     if (situation == "no card") {
         c->selectSaveTo(1);
-        QCOMPARE(c->saveTo, 1);
-        Camera::cardFolder = missing.constData();
+        QCOMPARE(c->settings().saveTo, 1);
+        QVERIFY(QDir(env.card).removeRecursively());
     } else if (situation == "folder is a file") {
         QDir().mkpath(env.home + "/Documents");
         QFile(folder).open(QIODevice::WriteOnly);
@@ -187,7 +182,7 @@ void TestSaving::refusedSaves()
     }
     QString path;
     QVERIFY(!c->savePicture(path));
-    QCOMPARE(c->serial, 3);
+    QCOMPARE(c->settings().serial, 3);
     if (QFileInfo(folder).isDir())
         QCOMPARE(filesUnder(folder + '/'), QStringList());
 }

@@ -24,11 +24,13 @@ public:
         qputenv("HOME", QFile::encodeName(home));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
         cardPath = QFile::encodeName(card);
-        Camera::cardFolder = cardPath.constData();
+        paths.cardFolder = cardPath.constData();
         missingNode = QFile::encodeName(QDir(dir.path()).filePath(QStringLiteral("no-node")));
-        Camera::deviceNode = missingNode.constData();
-        Camera::buzzerNode = missingNode.constData();
-        Camera::slotStatusNode = missingNode.constData();
+        paths.deviceNode = missingNode.constData();
+        paths.buzzerNode = missingNode.constData();
+        paths.slotStatusNode = missingNode.constData();
+        // The test folders lie on the root file system, which the storage probe refuses.
+        paths.refuseRootFileSystem = false;
     }
 
     QString settingsPath() const { return QDir(config).filePath(QStringLiteral("OrvaneCamera.conf")); }
@@ -46,13 +48,11 @@ public:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    // A window whose capture cycle does not run: tests drive it by hand. The test folders
-    // lie on the root file system, which the storage probe refuses, so that test is off.
+    // A window whose capture cycle does not run: tests drive it by hand.
     std::unique_ptr<Camera> makeCamera() const
     {
-        auto camera = std::make_unique<Camera>();
+        auto camera = std::make_unique<Camera>(nullptr, nullptr, Qt::WindowFlags(), paths);
         camera->killTimers();
-        camera->rootDevice = -1;
         return camera;
     }
 
@@ -62,4 +62,5 @@ public:
     QString card;
     QByteArray cardPath;
     QByteArray missingNode;
+    CameraPaths paths;
 };

@@ -1,6 +1,7 @@
 // System services against a private session bus and the card emulator: screen saver
 // messages on power changes, the document-list notice, memory-card notices, the buzzer.
 #include "platform/qcop.h"
+#include "system/systemservices.h"
 #include "support/testenvironment.h"
 #include "tools/cardmount.h"
 
@@ -90,10 +91,10 @@ void TestSystemServices::screenSaverLevels()
     QCopChannel system("QPE/System");
     QSignalSpy spy(&system, &QCopChannel::received);
     for (int i = 0; i < levels.size(); ++i) {
-        const int before = c->screenSaverLevel;
+        const int before = c->screenSaverLevel();
         QCOMPARE(c->setScreenSaver(levels[i]), results[i]);
         if (!results[i])
-            QCOMPARE(c->screenSaverLevel, before);
+            QCOMPARE(c->screenSaverLevel(), before);
     }
     QTRY_COMPARE(screenSaverValues(spy), sent);
     QTest::qWait(50);
@@ -132,12 +133,11 @@ void TestSystemServices::screenSaverFollowsPowerOnTicks()
     QVERIFY(card.start());
     const QByteArray node = card.node("vdc");
     TestEnvironment env;
-    Camera::deviceNode = node.constData();
+    env.paths.deviceNode = node.constData();
     QCopChannel system("QPE/System");
     QSignalSpy spy(&system, &QCopChannel::received);
     {
-        Camera camera;
-        camera.rootDevice = -1;
+        Camera camera(nullptr, nullptr, {}, env.paths);
         QTest::qWait(300); // many ticks
         QTRY_COMPARE(screenSaverValues(spy), QList<int>{value});
     }
@@ -183,7 +183,7 @@ void TestSystemServices::cardNoticeRechecksStorage()
     {
         QCopEnvelope e("QPE/Card", "mtabChanged()");
     }
-    QTRY_COMPARE(c->saveTo, 0);
+    QTRY_COMPARE(c->settings().saveTo, 0);
     QVERIFY(!c->PushButton3->isEnabled());
     QCOMPARE(c->PushButton3->text(), QString("Internal Storage"));
 
@@ -192,7 +192,7 @@ void TestSystemServices::cardNoticeRechecksStorage()
         QCopEnvelope e("QPE/Card", "mtabChanged()");
     }
     QTRY_VERIFY(c->PushButton3->isEnabled());
-    QCOMPARE(c->saveTo, 0);
+    QCOMPARE(c->settings().saveTo, 0);
 }
 
 void TestSystemServices::otherCardMessagesIgnored()
@@ -210,7 +210,7 @@ void TestSystemServices::otherCardMessagesIgnored()
         QCopEnvelope e("QPE/System", "mtabChanged()");
     }
     QTest::qWait(100);
-    QCOMPARE(c->saveTo, 1);
+    QCOMPARE(c->settings().saveTo, 1);
 }
 
 void TestSystemServices::cardLockNeverFromAFailingNode()
@@ -220,12 +220,9 @@ void TestSystemServices::cardLockNeverFromAFailingNode()
     QVERIFY(!c->isCardLocked()); // missing node
     const QByteArray plain = QFile::encodeName(env.dir.filePath("plain"));
     QFile(env.dir.filePath("plain")).open(QIODevice::WriteOnly);
-    Camera::slotStatusNode = plain.constData();
-    QVERIFY(!c->isCardLocked()); // the ioctl fails on a plain file
-    Camera::slotStatusNode = "/dev/null";
-    QVERIFY(!c->isCardLocked());
-    c->noCheckSdWp = true;
-    QVERIFY(!c->isCardLocked());
+    // The ioctl fails on a plain file and on a node of another kind.
+    QVERIFY(!SystemServices(env.missingNode.constData(), plain.constData(), nullptr).isCardLocked());
+    QVERIFY(!SystemServices(env.missingNode.constData(), "/dev/null", nullptr).isCardLocked());
 }
 
 void TestSystemServices::buzzerAndCardShutter()
@@ -238,19 +235,18 @@ void TestSystemServices::buzzerAndCardShutter()
     const QByteArray node = card.node("vdc");
     const QByteArray buzzer = card.node("buz");
     TestEnvironment env;
-    Camera::deviceNode = node.constData();
-    Camera::buzzerNode = buzzer.constData();
-    Camera::soundBuzzer();
+    env.paths.deviceNode = node.constData();
+    env.paths.buzzerNode = buzzer.constData();
+    SystemServices(buzzer.constData(), env.missingNode.constData(), nullptr).soundBuzzer();
     QTRY_COMPARE(card.logLines().count("ioctl 0x5680 2"), 1);
 
-    Camera camera;
-    camera.rootDevice = -1;
+    Camera camera(nullptr, nullptr, {}, env.paths);
     camera.show();
     camera.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&camera));
     QTRY_VERIFY(card.logLines().contains("read 153600 153600"));
     QVERIFY(card.control("shutter\n"));
-    QTRY_VERIFY(camera.serial == 1);
+    QTRY_VERIFY(camera.settings().serial == 1);
     QCOMPARE(card.logLines().count("ioctl 0x5680 2"), 2);
     QVERIFY(QFile::exists(env.home + "/Documents/Image_Files/pic0001.jpg"));
 }

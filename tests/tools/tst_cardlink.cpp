@@ -1,7 +1,7 @@
 // The emulator's fixed device links under /dev: made for the run, refused over a stranger's
 // file, gone after SIGTERM.
 #include "device/cameradevice.h"
-#include "tests/tools/cardmount.h"
+#include "tools/cardmount.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
 // The emulator through a real FUSE mount, with the application's own device link as the
 // client where it can be: both sides must agree on the wire.
 #include "device/cameradevice.h"
-#include "tests/tools/cardmount.h"
+#include "tools/cardmount.h"
 
 #include <QImage>
 #include <QtTest>

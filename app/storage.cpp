@@ -1,0 +1,86 @@
+// Storage: where pictures go, whether a storage is usable, the counter, and taking one
+// picture.
+#include "app/camera.h"
+
+#include "device/cameradevice.h"
+#include "options/captureformats.h"
+#include "storage/counter.h"
+#include "storage/naming.h"
+#include "storage/picturewriter.h"
+#include "storage/storageprobe.h"
+
+#include <QFile>
+#include <QImage>
+#include <QLCDNumber>
+
+#include <cstdlib>
+
+char* Camera::storageBasePath(int index, char* buffer, size_t size) const
+{
+    return ::storageBasePath(index, std::getenv("HOME"), paths.cardFolder, buffer, size);
+}
+
+bool Camera::probeStorage(int index, int* blockSize, int* freeBlocks) const
+{
+    char base[100];
+    const StorageSpace space
+        = ::probeStorage(storageBasePath(index, base, sizeof base), rootDevice);
+    if (blockSize)
+        *blockSize = space.blockSize;
+    if (freeBlocks)
+        *freeBlocks = space.freeBlocks;
+    return space.usable;
+}
+
+void Camera::updateRemain(const char* text)
+{
+    if (text) {
+        LCDNumber1->display(QString::fromLatin1(text));
+        return;
+    }
+    int blockSize = 0;
+    int freeBlocks = 0;
+    if (!probeStorage(values.saveTo, &blockSize, &freeBlocks)) {
+        LCDNumber1->display(QStringLiteral("Error"));
+        return;
+    }
+    const CaptureFormat& format = captureFormats[values.resolution];
+    const int estimate = values.quality ? format.fineSizeKiB() : format.normalSizeKiB();
+    const int64_t value
+        = remainingValue(blockSize, freeBlocks, estimate, values.remainFlags & RemainFreeKiB);
+    LCDNumber1->display(displayValue(value, LCDNumber1->digitCount()));
+}
+
+char* Camera::makePictureName(int index, char* buffer, size_t size, int* number)
+{
+    const char* base = storageBasePath(index, buffer, size);
+    return ::makePictureName(base, index == MemoryCard, values.namePrefix, values.nameSuffix,
+                             buffer, size, number);
+}
+
+bool Camera::savePicture(QString& path)
+{
+    cardDevice->sendGeometry(*captureImage, values.saveDirection <= 0, captureImage->width(),
+                             captureImage->height(), CameraDevice::zoomValue(option.zoom));
+    cardDevice->readFrame(*captureImage);
+    state.geometryKey = -1;
+
+    int freeBlocks = 0;
+    if (!probeStorage(values.saveTo, nullptr, &freeBlocks) || freeBlocks == 0)
+        return false;
+
+    char buffer[300] = {};
+    int number = values.serial;
+    const char* name = makePictureName(values.saveTo, buffer, sizeof buffer, &number);
+    if (values.remainFlags & RemainShowsSerial)
+        LCDNumber1->display(number);
+    if (!name)
+        return false;
+    path = QFile::decodeName(QByteArray(buffer));
+
+    const int q = values.quality ? values.qualityFine : values.qualityNormal;
+    if (!pictureWriter->write(*captureImage, path, values.saveFormat, q))
+        return false;
+    values.serial = number;
+    return true;
+}

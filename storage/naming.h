@@ -1,0 +1,13 @@
+#pragma once
+// Picture file names. Serves Camera::makePictureName.
+#include <cstddef>
+
+// The next free picture path of a storage whose base folder is `base` (from
+// storageBasePath, possibly already in `buffer`): the base, "/Documents/Image_Files/"
+// (created on the internal storage; a memory card without it takes pictures at its top),
+// `prefix`, the number after `*number` of at least four digits (after 9999, and for a
+// negative serial, from 1 again; numbers that are taken are skipped), a dot and `suffix`.
+// Writes the number chosen to `*number`. Null when the path does not fit `size` or the
+// folder is taken by a file.
+char* makePictureName(const char* base, bool memoryCard, const char* prefix,
+                      const char* suffix, char* buffer, size_t size, int* number);

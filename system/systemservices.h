@@ -1,0 +1,37 @@
+#pragma once
+// The camera's dealings with its surroundings: memory-card notices, power and screen
+// saver, document-list refresh, the buzzer and the card's write protection. Serves the
+// window's initSystemServices, cardMessage, isPowerOk, setScreenSaver, notifyLinkChanged,
+// soundBuzzer and isCardLocked.
+#include <QByteArray>
+#include <QObject>
+
+class SystemServices : public QObject {
+    Q_OBJECT
+public:
+    static constexpr const char* defaultBuzzerNode = "/dev/orvane_buz";
+    static constexpr const char* defaultSlotStatusNode = "/dev/sd_slotstat";
+
+    // Subscribes to the memory-card channel; the nodes are opened for each request only.
+    SystemServices(const char* buzzerNode, const char* slotStatusNode, QObject* parent);
+
+    // External power, or a battery that is good or charging.
+    static bool isPowerOk();
+    // Screen-saver levels 0 (as the user set it) to 3 (held off); a level already in force
+    // sends nothing. False for a level above 3.
+    bool setScreenSaver(unsigned level);
+    int screenSaverLevel() const { return level; }
+    void notifyLinkChanged();
+    void soundBuzzer() const;
+    // The card's write protection; unknown counts as writable.
+    bool isCardLocked() const;
+
+signals:
+    // A message on "QPE/Card".
+    void cardMessage(const QByteArray& message, const QByteArray& data);
+
+private:
+    const char* buzzerNode;
+    const char* slotStatusNode;
+    int level = -1; // none sent yet
+};

@@ -1,0 +1,72 @@
+#include "viewfinder/preview.h"
+
+#include "platform/directpainter.h"
+#include "viewfinder/blit.h"
+
+#include <QEvent>
+#include <QImage>
+#include <QPainter>
+#include <QWidget>
+
+namespace {
+
+int bytesPerLine(const QImage& image)
+{
+    return image.height() ? int(image.sizeInBytes() / image.height()) : 0;
+}
+
+} // namespace
+
+QPoint centredIn(const QSize& outer, int width, int height)
+{
+    return QPoint((outer.width() - width) >> 1, (outer.height() - height) >> 1);
+}
+
+void blitPreview(QWidget* widget, const QImage& image, int x, int y, int width, int height)
+{
+    QDirectPainter painter(widget);
+    if (painter.numRects() != 1)
+        return; // partly covered: nothing is drawn for this frame
+    BlitInput in;
+    in.rotation = qt_screen->transformOrientation();
+    in.x = x + painter.xOffset();
+    in.y = y + painter.yOffset();
+    in.width = width;
+    in.height = height;
+    in.screenWidth = qt_screen->width();
+    in.screenHeight = qt_screen->height();
+    in.visible = painter.rect(0);
+    in.lineStep = painter.lineStep();
+    in.imageBytesPerLine = bytesPerLine(image);
+    in.imageHeight = image.height();
+    runBlit(planBlit(in), painter.frameBuffer(), image.constBits());
+}
+
+void PreviewPainter::watch(QWidget* widget)
+{
+    widget->installEventFilter(this);
+}
+
+void PreviewPainter::clear()
+{
+    area = QRect();
+}
+
+void PreviewPainter::paint(QWidget* widget, const QImage& frame, const QRect& where)
+{
+    target = widget;
+    image = &frame;
+    area = where;
+    // Qt paints widgets only from their paint event: the event filter draws.
+    widget->repaint();
+}
+
+bool PreviewPainter::eventFilter(QObject* watched, QEvent* e)
+{
+    if (e->type() != QEvent::Paint || watched != target || area.isNull() || !image)
+        return QObject::eventFilter(watched, e);
+    QPainter painter(target);
+    painter.fillRect(target->rect(), target->palette().window());
+    painter.drawImage(area.topLeft(), *image, QRect(QPoint(0, 0), area.size()));
+    return true;
+}
