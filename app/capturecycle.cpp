@@ -6,6 +6,7 @@
 #include "storage/counter.h"
 #include "viewfinder/myframe.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QLCDNumber>
 #include <QMessageBox>
@@ -94,7 +95,9 @@ void Camera::timerEvent(QTimerEvent*)
 
     if ((status & CameraDevice::ShutterPressed) && !state.shutterPending
         && state.messageShownMs == 0) {
-        if (isShowingPreview()) {
+        // An open box of the application takes the press, even before the window system
+        // has made it the active window.
+        if (isShowingPreview() && !QApplication::activeModalWidget()) {
             soundBuzzer();
             ButtonShutter();
         } else {

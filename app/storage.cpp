@@ -62,8 +62,11 @@ bool Camera::savePicture(QString& path)
 {
     cardDevice->sendGeometry(*captureImage, values.saveDirection <= 0, captureImage->width(),
                              captureImage->height(), CameraDevice::zoomValue(option.zoom));
-    cardDevice->readFrame(*captureImage);
+    const bool captured = cardDevice->readFrame(*captureImage);
     state.geometryKey = -1;
+    // A frame that did not arrive whole is no picture: the image holds an older one.
+    if (!captured)
+        return false;
 
     int freeBlocks = 0;
     if (!probeStorage(values.saveTo, nullptr, &freeBlocks) || freeBlocks == 0)

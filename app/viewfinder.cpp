@@ -54,6 +54,9 @@ void Camera::setFullScreen(bool on)
                                                            : QGuiApplication::primaryScreen();
         if (screen)
             fullScreenWidget->resize(screen->size());
+        // Already shown but covered by another window: bring it back on top.
+        fullScreenWidget->raise();
+        fullScreenWidget->activateWindow();
     } else {
         viewfinderWidget = Frame1;
         fullScreenWidget->showNormal();

@@ -56,7 +56,11 @@ char* makePictureName(const char* base, bool memoryCard, const char* prefix,
             QDir().mkpath(pathOf(buffer));
         }
     }
-    if (!append(buffer, size, prefix))
+    // Prefix and suffix hold Latin-1 characters; the name on disk is in the file
+    // system's encoding.
+    const QByteArray prefixName = QFile::encodeName(QString::fromLatin1(prefix));
+    const QByteArray suffixName = QFile::encodeName(QString::fromLatin1(suffix));
+    if (!append(buffer, size, prefixName.constData()))
         return nullptr;
 
     const size_t stem = std::strlen(buffer);
@@ -65,7 +69,8 @@ char* makePictureName(const char* base, bool memoryCard, const char* prefix,
         value = 0; // 9999 and every negative serial start again at 1
     for (;;) {
         ++value;
-        const int written = std::snprintf(buffer + stem, size - stem, "%04u.%s", value, suffix);
+        const int written = std::snprintf(buffer + stem, size - stem, "%04u.%s", value,
+                                          suffixName.constData());
         if (written < 0 || size_t(written) >= size - stem)
             return nullptr;
         if (!QFile::exists(pathOf(buffer)))

@@ -1,5 +1,8 @@
 #include "storage/storageprobe.h"
 
+#include <QByteArray>
+#include <QFile>
+
 #include <climits>
 #include <cstring>
 #include <sys/stat.h>
@@ -23,7 +26,10 @@ StorageSpace probeStorage(const char* base, int32_t rootDevice)
     StorageSpace space;
     struct statfs fs;
     struct stat st;
-    if (!base || statfs(base, &fs) != 0 || stat(base, &st) != 0
+    // A folder name the toolkit cannot carry unchanged would be saved into a look-alike
+    // folder, not the one measured here.
+    if (!base || QFile::encodeName(QFile::decodeName(base)) != QByteArray(base)
+        || statfs(base, &fs) != 0 || stat(base, &st) != 0
         || int32_t(uint32_t(st.st_dev)) == rootDevice)
         return space;
     space.usable = true;

@@ -18,8 +18,9 @@ struct StorageSpace {
     int freeBlocks = 0; // all free blocks, the superuser's reserve included
 };
 
-// A storage is usable when its base folder can be measured and does not lie on the device
-// `rootDevice` (the root file system; -1 refuses none).
+// A storage is usable when its base folder can be measured, its name is valid in the file
+// system's encoding, and it does not lie on the device `rootDevice` (the root file system;
+// -1 refuses none).
 StorageSpace probeStorage(const char* base, int32_t rootDevice);
 
 // The device number of the root file system as the probe compares it, -1 when unknown.

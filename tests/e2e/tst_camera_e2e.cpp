@@ -7,7 +7,12 @@
 #include <QImage>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 using e2e::VirtualPda;
 using e2e::waitFor;
@@ -174,6 +179,7 @@ private slots:
     void homeLength_data();
     void homeLength();
     void homeWithShellCharacters();
+    void onePressOneAttemptWithoutWindowManager();
 
 private:
     // A virtual PDA with the emulator running and the camera's preview under way.
@@ -593,6 +599,74 @@ void TestCameraE2e::homeWithShellCharacters()
              QStringList{QFileInfo(pda.home).fileName()});
     QCOMPARE(QDir(pda.work).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              QStringList());
+}
+
+// ---- a real X server without a window manager ------------------------------------------
+
+namespace {
+
+// Xvfb for one test: 240x320 at 16 bits, no window manager, gone with the object.
+class XServer {
+public:
+    XServer()
+    {
+        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+        if (xvfb.isEmpty())
+            return;
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return;
+        process.setProgram(xvfb);
+        process.setArguments({"-displayfd", QString::number(fds[1]), "-screen", "0", "240x320x16",
+                              "-nolisten", "tcp"});
+        process.setChildProcessModifier([fd = fds[1]] { ::fcntl(fd, F_SETFD, 0); });
+        process.start();
+        ::close(fds[1]);
+        char number[16] = {};
+        pollfd p{fds[0], POLLIN, 0};
+        if (process.waitForStarted(5000) && ::poll(&p, 1, 10000) == 1
+            && ::read(fds[0], number, sizeof number - 1) > 0)
+            display = QStringLiteral(":%1").arg(QString::fromLatin1(number).trimmed());
+        ::close(fds[0]);
+    }
+    ~XServer()
+    {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+    QProcess process;
+    QString display; // empty when none came up
+};
+
+} // namespace
+
+// The save fails; while its box is open, presses of the card's button are answered with "B"
+// and dropped, even before the X server makes the box the active window: one press, one
+// capture, one box.
+void TestCameraE2e::onePressOneAttemptWithoutWindowManager()
+{
+    XServer x;
+    if (x.display.isEmpty())
+        QSKIP("no Xvfb here");
+    VirtualPda pda;
+    pda.display = x.display;
+    QVERIFY(QDir().mkpath(pda.home + "/Documents"));
+    VirtualPda::writeFile(pda.home + "/Documents/Image_Files", "a file, so every save fails\n");
+    QVERIFY(startPreview(pda));
+    const int from = int(pda.log().size());
+    QVERIFY(pda.control("shutter"));
+    QVERIFY(waitFor([&] { return indexFrom(pda.log(), from, captureRead) >= 0; }, 5000));
+    for (int i = 0; i < 4; ++i) {
+        QTest::qWait(150);
+        QVERIFY(pda.control("shutter"));
+    }
+    QVERIFY(waitFor([&] { return count(pda.log(), from, "write B") >= 4; }, 5000));
+    QTest::qWait(300);
+    QCOMPARE(count(pda.log(), from, captureGeometry), 1);
+    QCOMPARE(count(pda.log(), from, "ioctl 0x5680 2"), 1); // the buzzer only for the press taken
+    QVERIFY(pda.cameraRunning());
+    QCOMPARE(pda.terminateCamera(), 0);
+    QCOMPARE(picturesUnder(pda.storage), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestCameraE2e)

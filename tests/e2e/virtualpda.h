@@ -119,7 +119,12 @@ public:
         QDir().mkpath(home + "/.config");
         QProcessEnvironment env;
         env.insert("PATH", qEnvironmentVariable("PATH", "/usr/bin:/bin"));
-        env.insert("QT_QPA_PLATFORM", "offscreen");
+        if (display.isEmpty()) {
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+        } else {
+            env.insert("QT_QPA_PLATFORM", "xcb");
+            env.insert("DISPLAY", display);
+        }
         env.insert("HOME", home);
         env.insert("XDG_CONFIG_HOME", home + "/.config");
         env.insert("XDG_RUNTIME_DIR", dir.path());
@@ -137,6 +142,9 @@ public:
     }
 
     bool cameraRunning() const { return camera.state() == QProcess::Running; }
+
+    // An X display for the camera instead of the offscreen platform (":N"), when set.
+    QString display;
 
     // SIGTERM, as the desktop ends an application; the exit code, or -1 when it did not
     // end by itself within the time.

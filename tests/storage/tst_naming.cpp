@@ -21,6 +21,8 @@ private slots:
     void numbering_data();
     void numbering();
     void nullNumberStartsAtOne();
+    void namesAsTheUserSetThem_data();
+    void namesAsTheUserSetThem();
     void folders_data();
     void folders();
     void folderTakenByAFile();
@@ -68,6 +70,28 @@ void TestNaming::numbering()
     QCOMPARE(c->makePictureName(0, buffer, sizeof buffer, &value), buffer);
     QCOMPARE(value, number);
     QCOMPARE(QFile::decodeName(buffer), folder + name);
+}
+
+void TestNaming::namesAsTheUserSetThem_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("UTF-8 umlaut") << QByteArray("[File]\nNamePrefix=Bild\xc3\xa4\n") << QString("Bild\u00e4" "0001.jpg");
+    QTest::newRow("Latin-1 suffix") << QByteArray("[File]\nNameSuffix=j\xc3\xa9g\n") << QString("pic0001.j\u00e9g");
+    QTest::newRow("outside Latin-1") << QByteArray("[File]\nNamePrefix=Bild\xe2\x82\xac\n") << QString("Bild?0001.jpg");
+}
+
+// The name on disk is in the file system's encoding, with the characters the user wrote.
+void TestNaming::namesAsTheUserSetThem()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, name);
+    TestEnvironment env;
+    env.writeSettings(file);
+    auto c = env.makeCamera();
+    char buffer[300] = {};
+    QVERIFY(c->makePictureName(0, buffer, sizeof buffer, nullptr));
+    QCOMPARE(QFileInfo(QString::fromUtf8(buffer)).fileName(), name);
 }
 
 void TestNaming::nullNumberStartsAtOne()

@@ -1,6 +1,7 @@
 // Saving a picture: the file written, the serial advanced only on success, nothing left
 // behind by a failed write, and the quality reaching the encoder.
 #include "support/testenvironment.h"
+#include "tools/cardmount.h"
 
 #include "storage/picturewriter.h"
 #include "storage/storageprobe.h"
@@ -13,6 +14,7 @@
 #include <QLCDNumber>
 
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -54,6 +56,16 @@ QStringList filesUnder(const QString& folder)
     return files;
 }
 
+// A running card for the window: its capture frames are the pictures saved.
+#define START_CARD(card, env)                                                   \
+    const QString reason = CardMount::unavailableReason();                     \
+    if (!reason.isEmpty())                                                     \
+        QSKIP(qPrintable(reason));                                             \
+    CardMount card;                                                            \
+    QVERIFY(card.start());                                                     \
+    const QByteArray cardNode = card.node("vdc");                              \
+    env.paths.deviceNode = cardNode.constData()
+
 } // namespace
 
 class TestSaving : public QObject {
@@ -70,6 +82,7 @@ private slots:
 void TestSaving::savesAndAdvancesTheSerial()
 {
     TestEnvironment env;
+    START_CARD(card, env);
     env.writeSettings("[File]\nSerial=41\nRemain=5\n");
     auto c = env.makeCamera();
     QDir().mkpath(env.home + "/Documents/Image_Files");
@@ -156,12 +169,21 @@ void TestSaving::refusedSaves_data()
     QTest::newRow("folder is a file") << "folder is a file";
     QTest::newRow("unwritable folder") << "unwritable folder";
     QTest::newRow("home too long") << "home too long";
+    QTest::newRow("home not valid in the file system's encoding") << "home not UTF-8";
+    QTest::newRow("capture read fails") << "fail-reads 1";
+    QTest::newRow("capture read short") << "short-read 1000";
 }
 
 void TestSaving::refusedSaves()
 {
     QFETCH(QString, situation);
     TestEnvironment env;
+    START_CARD(card, env);
+    // QTemporaryDir cannot remove a name it cannot carry.
+    struct RemovedAtEnd {
+        QByteArray path;
+        ~RemovedAtEnd() { if (!path.isEmpty()) ::rmdir(path.constData()); }
+    } stray;
     env.writeSettings("[File]\nSerial=3\n");
     auto c = env.makeCamera();
     const QString folder = env.home + "/Documents/Image_Files";
@@ -179,10 +201,22 @@ void TestSaving::refusedSaves()
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
     } else if (situation == "home too long") {
         qputenv("HOME", QFile::encodeName(env.dir.path() + '/' + QString(120, 'h')));
+    } else if (situation == "home not UTF-8") {
+        // "caf\xe9" exists; saving must not go to a look-alike "caf\ufffd" either.
+        const QByteArray home = QFile::encodeName(env.dir.path()) + "/caf\xe9";
+        QVERIFY(::mkdir(home.constData(), 0755) == 0);
+        stray.path = home;
+        qputenv("HOME", home);
+        QVERIFY(!c->probeStorage(0, nullptr, nullptr)); // the counter shows "Error"
+    } else {
+        QVERIFY(card.control(situation.toLatin1() + "\n"));
     }
     QString path;
     QVERIFY(!c->savePicture(path));
     QCOMPARE(c->settings().serial, 3);
+    QVERIFY(card.logLines().contains("read 307200 307200") == (situation == "home too long"
+            || situation == "no card" || situation.startsWith("folder") || situation.startsWith("unwritable")
+            || situation.startsWith("home not")));
     if (QFileInfo(folder).isDir())
         QCOMPARE(filesUnder(folder + '/'), QStringList());
 }
