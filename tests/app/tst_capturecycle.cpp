@@ -59,6 +59,7 @@ private slots:
     void lostCardComesBack();
     void faultsKeepThePreviewGoing();
     void missingCardBoxThenClose();
+    void failedSaveBoxTakesThePress();
 
 private:
     std::unique_ptr<CardMount> card;
@@ -348,6 +349,43 @@ void TestCaptureCycle::missingCardBoxThenClose()
     QCOMPARE(text, QString("Insert the Camera Card \n(QD-CM09) before starting \nthe Camera application."));
     QVERIFY(c->cycle().cardErrorShown);
     QTRY_VERIFY_WITH_TIMEOUT(!c->isVisible(), 2000);
+}
+
+// While the save-failure box is open the card's button, still pressed, must not start a
+// second capture, even where the window system still reports the main window as active.
+void TestCaptureCycle::failedSaveBoxTakesThePress()
+{
+    QDir().mkpath(env->home + "/Documents");
+    QFile folderAsFile(env->home + "/Documents/Image_Files");
+    QVERIFY(folderAsFile.open(QIODevice::WriteOnly)); // every save fails
+    auto c = startCamera("");
+    QTRY_VERIFY(card->logLines().contains("read 153600 153600"));
+    int boxes = 0;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (box->property("seen").toBool()) {
+            if (box->property("ticks").toInt() >= 30) {
+                box->accept();
+                return;
+            }
+            box->setProperty("ticks", box->property("ticks").toInt() + 1);
+            // As a window system would until it has made the box the active window.
+            QApplication::setActiveWindow(c.get());
+            return;
+        }
+        box->setProperty("seen", true);
+        ++boxes;
+    });
+    poll.start(10);
+    QVERIFY(card->control("shutter\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(card->logLines().contains("write B"), 5000);
+    poll.stop();
+    QCOMPARE(boxes, 1);
+    QCOMPARE(card->logLines().count("write R=480,320,256,960"), 1);
+    QCOMPARE(c->settings().serial, 0);
 }
 
 QTEST_MAIN(TestCaptureCycle)
