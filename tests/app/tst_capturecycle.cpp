@@ -1,11 +1,14 @@
 // The capture cycle against the card emulator: the preview's traffic, the picture on the
 // screen, messages, the card's buttons and bits, a lost card and a missing one.
+#include "platform/qcop.h"
 #include "platform/virtualscreen.h"
 #include "support/testenvironment.h"
 #include "tools/cardmount.h"
 #include "viewfinder/myframe.h"
 
 #include <QApplication>
+#include <QScreen>
+#include <QSignalSpy>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLCDNumber>
@@ -60,6 +63,11 @@ private slots:
     void faultsKeepThePreviewGoing();
     void missingCardBoxThenClose();
     void failedSaveBoxTakesThePress();
+    void saveFailureBox();
+    void cardShutterInFullScreen();
+    void linkNoticePerAttempt_data();
+    void linkNoticePerAttempt();
+    void frameRate();
 
 private:
     std::unique_ptr<CardMount> card;
@@ -145,30 +153,68 @@ void TestCaptureCycle::zoomSendsNewGeometry()
 void TestCaptureCycle::previewUpright_data()
 {
     QTest::addColumn<QByteArray>("settings");
-    QTest::newRow("direct frame buffer") << QByteArray("");
-    QTest::newRow("painter") << QByteArray("[Option]\nSlowCapture=0\n");
+    QTest::addColumn<int>("dispMode");
+    QTest::addColumn<bool>("fullScreen");
+    // Where the preview lies in the widget showing it; full screen: centred on the screen.
+    QTest::addColumn<QPoint>("offset");
+    const QByteArray painter("[Option]\nSlowCapture=0\nDispModeMax=3\n");
+    const QByteArray direct("[Option]\nDispModeMax=3\n");
+    for (const auto& [mode, settings] : {std::pair{"direct", direct}, std::pair{"painter", painter}}) {
+        QTest::addRow("%s, Landscape", mode) << settings << 0 << false << QPoint(0, 0);
+        QTest::addRow("%s, Portrait", mode) << settings << 1 << false << QPoint(60, 0);
+        QTest::addRow("%s, Square", mode) << settings << 2 << false << QPoint(40, 0);
+        // The direct rows' virtual screen is the handheld's 240x320, smaller than the test's
+        // screen that a full-screen frame covers: full screen is checked painted.
+        if (settings == direct)
+            continue;
+        QTest::addRow("%s, Portrait full screen", mode) << settings << 1 << true << QPoint(240, 320);
+        QTest::addRow("%s, Square full screen", mode) << settings << 2 << true << QPoint(240, 240);
+    }
 }
 
 void TestCaptureCycle::previewUpright()
 {
     QFETCH(QByteArray, settings);
+    QFETCH(int, dispMode);
+    QFETCH(bool, fullScreen);
+    QFETCH(QPoint, offset);
+    if (fullScreen) {
+        // The test's screen is larger than the handheld's: centred on whatever it is.
+        const QSize screen = QGuiApplication::primaryScreen()->size();
+        offset = QPoint((screen.width() - offset.x()) / 2, (screen.height() - offset.y()) / 2);
+    }
     auto c = startCamera(settings);
+    c->selectDispMode(dispMode);
+    if (fullScreen) {
+        c->ButtonFullScreen();
+        QVERIFY(QTest::qWaitForWindowActive(c->fullScreenFrame()));
+    }
+    card->clearLog();
     QTRY_VERIFY(countOf(card->logLines(), "read 153600 153600") >= 3);
     QTest::qWait(50);
+    QWidget* widget = c->viewfinder();
+    int w = 0, h = 0;
+    c->formatGeometry(&w, &h, true);
+    QCOMPARE(QPoint((widget->width() - w) / 2, (widget->height() - h) / 2), offset);
     QImage shown;
-    QPoint origin;
-    if (settings.isEmpty()) {
+    QPoint origin = offset;
+    if (!settings.contains("SlowCapture=0")) {
         shown = pda::logicalScreenshot().convertToFormat(QImage::Format_RGB32);
-        origin = c->Frame1->mapToGlobal(QPoint(0, 0)) - c->screen()->geometry().topLeft();
+        origin += widget->mapToGlobal(QPoint(0, 0)) - widget->screen()->geometry().topLeft();
     } else {
-        shown = c->Frame1->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        shown = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
     QVERIFY(!shown.isNull());
-    const QPoint at[4] = {{60, 40}, {180, 40}, {60, 120}, {180, 120}};
+    const QPoint at[4] = {{w / 4, h / 4}, {3 * w / 4, h / 4}, {w / 4, 3 * h / 4}, {3 * w / 4, 3 * h / 4}};
     QVERIFY2(isRed(shown.pixelColor(origin + at[0])), qPrintable(shown.pixelColor(origin + at[0]).name()));
     QVERIFY(isGreen(shown.pixelColor(origin + at[1])));
     QVERIFY(isBlue(shown.pixelColor(origin + at[2])));
     QVERIFY(isYellow(shown.pixelColor(origin + at[3])));
+    // Beside the preview the widget's black background.
+    if (offset.x() > 0)
+        QCOMPARE(shown.pixelColor(origin + QPoint(-offset.x() / 2, h / 2)), QColor(Qt::black));
+    if (offset.y() > 0)
+        QCOMPARE(shown.pixelColor(origin + QPoint(w / 2, -offset.y() / 2)), QColor(Qt::black));
 }
 
 void TestCaptureCycle::savedMessageHoldsThePreview()
@@ -386,6 +432,124 @@ void TestCaptureCycle::failedSaveBoxTakesThePress()
     QCOMPARE(boxes, 1);
     QCOMPARE(card->logLines().count("write R=480,320,256,960"), 1);
     QCOMPARE(c->settings().serial, 0);
+}
+
+// The save-failure path as the user meets it: full screen left first, the screen saver
+// back to the user's, the box, and "B" to the card only once the box is closed.
+void TestCaptureCycle::saveFailureBox()
+{
+    QDir().mkpath(env->home + "/Documents");
+    QFile folderAsFile(env->home + "/Documents/Image_Files");
+    QVERIFY(folderAsFile.open(QIODevice::WriteOnly));
+    auto c = startCamera("[Option]\nDispMode=1\n");
+    c->ButtonFullScreen();
+    QVERIFY(QTest::qWaitForWindowActive(c->fullScreenFrame()));
+    QTRY_VERIFY(card->logLines().contains("read 153600 153600"));
+    QString title, text;
+    bool fullScreenDuringBox = true;
+    int saverDuringBox = -1;
+    bool bDuringBox = true;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        title = box->windowTitle();
+        text = box->text();
+        fullScreenDuringBox = c->options().fullScreen || c->fullScreenFrame()->isVisible();
+        saverDuringBox = c->screenSaverLevel();
+        bDuringBox = card->logLines().contains("write B");
+        box->accept();
+    });
+    poll.start(20);
+    QVERIFY(card->control("shutter\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(card->logLines().contains("write B"), 5000);
+    poll.stop();
+    QCOMPARE(title, QString("Error"));
+    QCOMPARE(text, QString("Save failed!\nPlease check storage status."));
+    QVERIFY(!fullScreenDuringBox);
+    QCOMPARE(saverDuringBox, 0);
+    QVERIFY(!bDuringBox);
+    QCOMPARE(c->settings().serial, 0);
+}
+
+// The card's button takes a picture while the full-screen frame is the active window.
+void TestCaptureCycle::cardShutterInFullScreen()
+{
+    auto c = startCamera("[Option]\nDispMode=1\n[File]\nSaveWait=0\n");
+    c->ButtonFullScreen();
+    QVERIFY(QTest::qWaitForWindowActive(c->fullScreenFrame()));
+    QVERIFY(!c->isActiveWindow());
+    QVERIFY(card->control("shutter\n"));
+    QTRY_COMPARE(c->settings().serial, 1);
+    QVERIFY(QFile::exists(env->home + "/Documents/Image_Files/pic0001.jpg"));
+    QVERIFY(c->options().fullScreen);
+}
+
+void TestCaptureCycle::linkNoticePerAttempt_data()
+{
+    QTest::addColumn<QByteArray>("remain");
+    QTest::addColumn<int>("notices");
+    QTest::newRow("bit 2 clear: one per attempt") << QByteArray("0") << 2;
+    QTest::newRow("default 4: none during the run") << QByteArray("4") << 0;
+}
+
+// A document-list notice after each save attempt, the failed one too, where "Remain" asks.
+void TestCaptureCycle::linkNoticePerAttempt()
+{
+    QFETCH(QByteArray, remain);
+    QFETCH(int, notices);
+    QCopChannel system("QPE/System");
+    QSignalSpy spy(&system, &QCopChannel::received);
+    auto c = startCamera("[File]\nSaveWait=0\nRemain=" + remain + "\n");
+    QTRY_VERIFY(card->logLines().contains("read 153600 153600"));
+    QVERIFY(card->control("shutter\n"));
+    QTRY_COMPARE(c->settings().serial, 1);
+    // The second attempt fails: the folder is gone and a file stands in its place.
+    QVERIFY(QDir(env->home + "/Documents/Image_Files").removeRecursively());
+    QFile folderAsFile(env->home + "/Documents/Image_Files");
+    QVERIFY(folderAsFile.open(QIODevice::WriteOnly));
+    QTimer::singleShot(500, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->accept();
+    });
+    const int bs = countOf(card->logLines(), "write B");
+    QVERIFY(card->control("shutter\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(countOf(card->logLines(), "write B") > bs, 5000);
+    QTest::qWait(200);
+    int seen = 0;
+    for (const QList<QVariant>& message : spy)
+        seen += message.at(0).toByteArray() == "linkChanged(QString)";
+    QCOMPARE(seen, notices);
+    QCOMPARE(c->settings().serial, 1);
+}
+
+// Delete: "Fr..." on the counter at once, frames per second after ten seconds, with full
+// screen left to show it.
+void TestCaptureCycle::frameRate()
+{
+    auto c = startCamera("[Option]\nDispMode=1\n");
+    QTRY_VERIFY(card->logLines().contains("read 153600 153600"));
+    c->ButtonFullScreen();
+    QVERIFY(QTest::qWaitForWindowActive(c->fullScreenFrame()));
+    QTest::keyClick(c->fullScreenFrame(), Qt::Key_Delete);
+    QLCDNumber reference;
+    reference.setDigitCount(c->LCDNumber1->digitCount());
+    reference.setSegmentStyle(c->LCDNumber1->segmentStyle());
+    reference.setFrameShape(c->LCDNumber1->frameShape());
+    reference.resize(c->LCDNumber1->size());
+    reference.setPalette(c->LCDNumber1->palette());
+    reference.display(QStringLiteral("Fr..."));
+    QCOMPARE(c->LCDNumber1->grab().toImage().convertToFormat(QImage::Format_RGB32),
+             reference.grab().toImage().convertToFormat(QImage::Format_RGB32));
+    QVERIFY(c->options().fullScreen);
+    card->clearLog();
+    QTRY_VERIFY_WITH_TIMEOUT(!c->options().fullScreen, 12000);
+    // Frames read in the ten seconds, as a figure with one decimal.
+    const double shown = c->LCDNumber1->value();
+    const int frames = countOf(card->logLines(), "read 153600 153600");
+    QVERIFY2(shown > 0 && qAbs(shown * 10 - qRound(shown * 10)) < 1e-6, qPrintable(QString::number(shown)));
+    QVERIFY2(qAbs(shown * 10 - frames) <= 3, qPrintable(QString("%1 shown, %2 frames").arg(shown).arg(frames)));
 }
 
 QTEST_MAIN(TestCaptureCycle)

@@ -12,9 +12,11 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QLCDNumber>
+#include <QPushButton>
 
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -66,6 +68,30 @@ QStringList filesUnder(const QString& folder)
     const QByteArray cardNode = card.node("vdc");                              \
     env.paths.deviceNode = cardNode.constData()
 
+// Whether the counter shows `text`, drawn as a counter of the same look would draw it.
+bool lcdShows(QLCDNumber* lcd, const QString& text)
+{
+    QLCDNumber reference;
+    reference.setDigitCount(lcd->digitCount());
+    reference.setSegmentStyle(lcd->segmentStyle());
+    reference.setFrameShape(lcd->frameShape());
+    reference.setPalette(lcd->palette());
+    reference.resize(lcd->size());
+    reference.display(text);
+    return lcd->grab().toImage().convertToFormat(QImage::Format_RGB32)
+        == reference.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Pictures of `kib` that fit into the free blocks under `folder`.
+int picturesFitting(const QString& folder, int kib)
+{
+    struct statfs fs;
+    if (::statfs(QFile::encodeName(folder).constData(), &fs) != 0)
+        return -1;
+    const qint64 perPicture = (qint64(kib) * 1024 + fs.f_bsize - 1) / fs.f_bsize;
+    return int(qMin<qint64>(qint64(fs.f_bfree) / perPicture, 99999));
+}
+
 } // namespace
 
 class TestSaving : public QObject {
@@ -77,6 +103,7 @@ private slots:
     void fullStorageLeavesNothing();
     void refusedSaves_data();
     void refusedSaves();
+    void counterFollowsOptions();
 };
 
 void TestSaving::savesAndAdvancesTheSerial()
@@ -219,6 +246,42 @@ void TestSaving::refusedSaves()
             || situation.startsWith("home not")));
     if (QFileInfo(folder).isDir())
         QCOMPARE(filesUnder(folder + '/'), QStringList());
+}
+
+// The counter follows quality, format and storage as the user presses their buttons, shows
+// free KiB where "Remain" asks, and "Error" for a storage that cannot be used.
+void TestSaving::counterFollowsOptions()
+{
+    if (geteuid() != 0)
+        QSKIP("mounting a small file system needs root");
+    TestEnvironment env;
+    const QString home = env.dir.filePath("counted");
+    TinyMount tiny(home, "1m");
+    if (!tiny.mounted)
+        QSKIP("tmpfs cannot be mounted here");
+    qputenv("HOME", QFile::encodeName(home));
+    {
+        auto c = env.makeCamera(); // 480x320, Normal: 15 KiB a picture
+        QCOMPARE(c->LCDNumber1->intValue(), picturesFitting(home, 15));
+        c->PushButton2->click(); // Fine: 52 KiB
+        QCOMPARE(c->LCDNumber1->intValue(), picturesFitting(home, 52));
+        c->PushButton1->click(); // 240x160 Fine: 18 KiB
+        QCOMPARE(c->LCDNumber1->intValue(), picturesFitting(home, 18));
+        c->PushButton3->click(); // the memory card
+        QCOMPARE(c->settings().saveTo, 1);
+        QCOMPARE(c->LCDNumber1->intValue(), picturesFitting(env.card, 18));
+        c->PushButton3->click();
+        QCOMPARE(c->settings().saveTo, 0);
+        qputenv("HOME", QFile::encodeName(env.dir.filePath("gone")));
+        c->PushButton2->click();
+        QVERIFY(lcdShows(c->LCDNumber1, "Error"));
+    }
+    qputenv("HOME", QFile::encodeName(home));
+    env.writeSettings("[File]\nRemain=6\n");
+    auto c = env.makeCamera();
+    struct statfs fs;
+    QCOMPARE(::statfs(QFile::encodeName(home).constData(), &fs), 0);
+    QCOMPARE(c->LCDNumber1->intValue(), int(qint64(fs.f_bfree) * fs.f_bsize / 1024));
 }
 
 QTEST_MAIN(TestSaving)
