@@ -17,8 +17,14 @@
 
 namespace faults {
 
-using e2e::VirtualPda;
 using e2e::waitFor;
+
+// The fault scenarios run the camera as root, some of them with rights taken away from it,
+// so the card's nodes are root's here.
+class VirtualPda : public e2e::VirtualPda {
+public:
+    VirtualPda() { cardOwner = QStringLiteral("root"); }
+};
 
 inline const char* const cardFolder = "/mnt/card";
 
