@@ -77,12 +77,11 @@ public:
                           "size=16m,mode=0755")
             == 0;
         setHome(storage + "/home");
-        if (testaccount::lookUp(account)) {
-            // The camera's way to its HOME and its card's nodes leads through our folder.
-            ::chmod(QFile::encodeName(dir.path()).constData(), 0711);
-            QDir().mkpath(runtime);
-            ::chmod(QFile::encodeName(runtime).constData(), 0700);
-        }
+        // The camera's way to its HOME and its card's nodes leads through our folder.
+        ::chmod(QFile::encodeName(dir.path()).constData(), 0711);
+        QDir().mkpath(runtime);
+        ::chmod(QFile::encodeName(runtime).constData(), 0700);
+        testaccount::lookUp(account);
     }
 
     ~VirtualPda()

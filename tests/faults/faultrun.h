@@ -99,7 +99,7 @@ inline bool startCamera(VirtualPda& pda, const CameraEnvironment& extra = {})
     if (!extra.unsetHome)
         env.insert("HOME", pda.home);
     env.insert("XDG_CONFIG_HOME", pda.home + "/.config");
-    env.insert("XDG_RUNTIME_DIR", pda.dir.path());
+    env.insert("XDG_RUNTIME_DIR", pda.runtime);
     env.insert("PDA_POWER_SUPPLY_DIR", pda.power);
     const QString bus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
     if (!bus.isEmpty())
