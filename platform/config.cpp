@@ -208,6 +208,8 @@ bool Config::write() const
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
+    // Only the user reads or changes their settings, also where an older file was open to all.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     // The text is buffered: only the flush shows whether the disk took it, and commit()
     // does not report a failing one.
     if (file.write(out) != out.size() || !file.flush()) {

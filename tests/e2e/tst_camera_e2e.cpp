@@ -140,6 +140,23 @@ QString sceneProblem(const QImage& image)
     return {};
 }
 
+// The real, effective, saved and file-system user ids of a running process, from /proc.
+QList<uint> processUids(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (!line.startsWith("Uid:"))
+            continue;
+        QList<uint> ids;
+        for (const QByteArray& field : line.mid(4).simplified().split(' '))
+            ids << field.toUInt();
+        return ids;
+    }
+    return {};
+}
+
 QMap<QString, QString> settingsValues(const QString& path)
 {
     QSettings s(path, QSettings::IniFormat);
@@ -180,6 +197,8 @@ private slots:
     void homeLength();
     void homeWithShellCharacters();
     void onePressOneAttemptWithoutWindowManager();
+    void filesBelongToTheUser_data();
+    void filesBelongToTheUser();
 
 private:
     // A virtual PDA with the emulator running and the camera's preview under way.
@@ -193,6 +212,9 @@ void TestCameraE2e::initTestCase()
     const QString reason = e2e::unavailableReason();
     if (!reason.isEmpty())
         QSKIP(qPrintable(reason));
+    testaccount::Account account;
+    if (!testaccount::lookUp(account))
+        QSKIP("no account orvane-test to run the camera as (the test_account fixture makes it)");
 }
 
 void TestCameraE2e::init()
@@ -671,6 +693,64 @@ void TestCameraE2e::onePressOneAttemptWithoutWindowManager()
     QVERIFY(pda.cameraRunning());
     QCOMPARE(pda.terminateCamera(), 0);
     QCOMPARE(picturesUnder(pda.storage), QStringList());
+}
+
+// ---- who owns what ------------------------------------------------------------------------
+
+void TestCameraE2e::filesBelongToTheUser_data()
+{
+    QTest::addColumn<bool>("asRoot");
+    QTest::addColumn<int>("mask");
+    QTest::addColumn<int>("pictureMode");
+    QTest::addColumn<int>("folderMode");
+
+    QTest::newRow("user, umask 022") << false << 022 << 0644 << 0755;
+    QTest::newRow("user, umask 027") << false << 027 << 0640 << 0750;
+    QTest::newRow("root: warns once and works") << true << 022 << 0644 << 0755;
+}
+
+void TestCameraE2e::filesBelongToTheUser()
+{
+    QFETCH(bool, asRoot);
+    QFETCH(int, mask);
+    QFETCH(int, pictureMode);
+    QFETCH(int, folderMode);
+
+    VirtualPda pda;
+    if (asRoot) {
+        pda.account = {};
+        pda.cardOwner = QStringLiteral("root");
+    }
+    pda.cameraUmask = mode_t(mask);
+    pda.errorFile = pda.dir.path() + "/camera.err";
+    QVERIFY(startPreview(pda));
+    const uint uid = pda.account.uid;
+    QCOMPARE(processUids(pda.camera.processId()), (QList<uint>{uid, uid, uid, uid}));
+
+    QVERIFY(pda.control("shutter"));
+    const QString picture = pda.picturesDir() + "/pic0001.jpg";
+    QVERIFY(waitFor([&] { return QFile::exists(picture); }, 5000));
+    QCOMPARE(pda.terminateCamera(), 0);
+
+    struct Expected {
+        QString path;
+        int mode;
+    };
+    const Expected files[] = {{picture, pictureMode},
+                              {pda.picturesDir(), folderMode},
+                              {pda.home + "/Documents", folderMode},
+                              {pda.settingsPath(), 0600}};
+    for (const Expected& e : files) {
+        struct stat st;
+        QVERIFY2(::stat(QFile::encodeName(e.path).constData(), &st) == 0, qPrintable(e.path));
+        QVERIFY2(st.st_uid == uid && st.st_gid == pda.account.gid, qPrintable(e.path));
+        QVERIFY2(int(st.st_mode & 07777) == e.mode,
+                 qPrintable(QStringLiteral("%1 has mode %2").arg(e.path).arg(st.st_mode & 07777, 0, 8)));
+    }
+
+    QFile err(pda.errorFile);
+    QVERIFY(err.open(QIODevice::ReadOnly));
+    QCOMPARE(err.readAll().count("running as root is not needed"), asRoot ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestCameraE2e)

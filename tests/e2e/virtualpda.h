@@ -2,10 +2,14 @@
 // One virtual PDA for an end-to-end test: a tmpfs as the internal storage (the camera
 // refuses a HOME on the root file system), a power supply on mains, the card emulator
 // linked at /dev/orvane_vdc, and the real camera binary on the offscreen platform.
+// Only the mounts and links are root's: the camera runs as the test account, which owns
+// its HOME, its runtime folder and the card's nodes (see support/testaccount.h).
 // Everything is undone by the destructor: processes stopped, mount detached.
 #include "support/cardfiles.h"
+#include "support/testaccount.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -17,6 +21,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -62,6 +67,7 @@ public:
         power = dir.path() + "/power";
         mountDir = dir.path() + "/card";
         logPath = dir.path() + "/card.log";
+        runtime = dir.path() + "/runtime";
         QDir().mkpath(storage);
         QDir().mkpath(work);
         QDir().mkpath(power + "/AC");
@@ -71,6 +77,11 @@ public:
                           "size=16m,mode=0755")
             == 0;
         setHome(storage + "/home");
+        // The camera's way to its HOME and its card's nodes leads through our folder.
+        ::chmod(QFile::encodeName(dir.path()).constData(), 0711);
+        QDir().mkpath(runtime);
+        ::chmod(QFile::encodeName(runtime).constData(), 0700);
+        testaccount::lookUp(account);
     }
 
     ~VirtualPda()
@@ -114,9 +125,13 @@ public:
         }
     }
 
+    // As the test account, with everything the test made in HOME handed over to it. The
+    // test's session bus admits only root, so the camera runs without one.
     bool startCamera()
     {
         QDir().mkpath(home + "/.config");
+        giveToAccount(home);
+        giveToAccount(runtime);
         QProcessEnvironment env;
         env.insert("PATH", qEnvironmentVariable("PATH", "/usr/bin:/bin"));
         if (display.isEmpty()) {
@@ -127,16 +142,26 @@ public:
         }
         env.insert("HOME", home);
         env.insert("XDG_CONFIG_HOME", home + "/.config");
-        env.insert("XDG_RUNTIME_DIR", dir.path());
+        env.insert("XDG_RUNTIME_DIR", runtime);
         env.insert("PDA_POWER_SUPPLY_DIR", power);
-        const QString bus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
-        if (!bus.isEmpty())
-            env.insert("DBUS_SESSION_BUS_ADDRESS", bus);
         camera.setProcessEnvironment(env);
         camera.setWorkingDirectory(work);
         camera.setProgram(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera");
-        camera.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        dieWithParent(camera);
+        if (errorFile.isEmpty())
+            camera.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        else
+            camera.setStandardErrorFile(errorFile);
+        const uid_t uid = account.uid;
+        const gid_t gid = account.gid;
+        const mode_t mask = cameraUmask;
+        camera.setChildProcessModifier([uid, gid, mask] {
+            ::umask(mask);
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(gid, gid, gid) != 0
+                || ::setresuid(uid, uid, uid) != 0)
+                ::_exit(126);
+            // After the change of user, which clears it.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        });
         camera.start();
         return camera.waitForStarted(5000);
     }
@@ -186,17 +211,23 @@ public:
     QString home;
     QString work;     // the camera's working directory
     QString power;
+    QString runtime;  // the camera's XDG_RUNTIME_DIR
     QString mountDir;
     QString logPath;
     QProcess emulator;
     QProcess camera;
+    testaccount::Account account;  // the camera's user
+    QString cardOwner = QString::fromLatin1(testaccount::name);
+    mode_t cameraUmask = 022;
+    QString errorFile;  // where the camera's standard error goes, else to ours
 
 private:
     bool startEmulatorOnce(QByteArray& out)
     {
         stopProcess(emulator, 5000);
         emulator.setProgram(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera-card-emulator");
-        emulator.setArguments({"--mount", mountDir, "--link", "--log", logPath, "--frame-ms", "10"});
+        emulator.setArguments({"--mount", mountDir, "--owner", cardOwner, "--link",
+                               "--log", logPath, "--frame-ms", "10"});
         emulator.setProcessChannelMode(QProcess::MergedChannels);
         dieWithParent(emulator);
         emulator.start();
@@ -215,6 +246,15 @@ private:
             }
         }
         return false;
+    }
+
+    void giveToAccount(const QString& path) const
+    {
+        QDirIterator it(path, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            ::lchown(QFile::encodeName(it.next()).constData(), account.uid, account.gid);
+        ::lchown(QFile::encodeName(path).constData(), account.uid, account.gid);
     }
 
     static void stopProcess(QProcess& p, int ms)

@@ -17,8 +17,14 @@
 
 namespace faults {
 
-using e2e::VirtualPda;
 using e2e::waitFor;
+
+// The fault scenarios run the camera as root, some of them with rights taken away from it,
+// so the card's nodes are root's here.
+class VirtualPda : public e2e::VirtualPda {
+public:
+    VirtualPda() { cardOwner = QStringLiteral("root"); }
+};
 
 inline const char* const cardFolder = "/mnt/card";
 
@@ -93,7 +99,7 @@ inline bool startCamera(VirtualPda& pda, const CameraEnvironment& extra = {})
     if (!extra.unsetHome)
         env.insert("HOME", pda.home);
     env.insert("XDG_CONFIG_HOME", pda.home + "/.config");
-    env.insert("XDG_RUNTIME_DIR", pda.dir.path());
+    env.insert("XDG_RUNTIME_DIR", pda.runtime);
     env.insert("PDA_POWER_SUPPLY_DIR", pda.power);
     const QString bus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
     if (!bus.isEmpty())

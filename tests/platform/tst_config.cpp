@@ -141,6 +141,7 @@ private slots:
     void writeReplacesFileAtomically()
     {
         writeFile("[Option]\nA=1\n");
+        QCOMPARE(::chmod(QFile::encodeName(confPath()).constData(), 0644), 0);
         struct stat before = {};
         QCOMPARE(::stat(QFile::encodeName(confPath()).constData(), &before), 0);
         // Keep the old inode alive so the new file cannot reuse its number.
@@ -154,6 +155,7 @@ private slots:
         struct stat after = {};
         QCOMPARE(::stat(QFile::encodeName(confPath()).constData(), &after), 0);
         QVERIFY(after.st_ino != before.st_ino);
+        QCOMPARE(after.st_mode & 07777, mode_t(0600));  // private, whatever the old file was
         QCOMPARE(old.readAll(), QByteArray("[Option]\nA=1\n"));  // never written in place
         QCOMPARE(readFile(), QByteArray("[Option]\nA=2\n"));
         QCOMPARE(QDir(dir.path() + QStringLiteral("/xdg")).entryList(QDir::Files), QStringList{"Test.conf"});

@@ -2,12 +2,16 @@
 // client where it can be: both sides must agree on the wire.
 #include "device/cameradevice.h"
 #include "tools/cardmount.h"
+#include "support/testaccount.h"
 
 #include <QImage>
 #include <QtTest>
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/ioctl.h>
 #include <thread>
 
@@ -58,6 +62,8 @@ private slots:
     void buzzer();
     void blockingReadDoesNotBlockControl();
     void cleanExitOnSigterm();
+    void nodesBelongToTheirOwner_data();
+    void nodesBelongToTheirOwner();
 
 private:
     CardMount* card = nullptr;
@@ -374,6 +380,95 @@ void TestCardMount::cleanExitOnSigterm()
         QVERIFY(card->stop());
     }
     QVERIFY(!card->mounted());
+}
+
+// Like a real camera node: the card's user and group may open vdc and buz, the operator
+// alone control, and the kernel refuses everyone else before the card sees anything.
+void TestCardMount::nodesBelongToTheirOwner_data()
+{
+    QTest::addColumn<bool>("asOwner");  // else as nobody
+    QTest::addColumn<QString>("node");
+    QTest::addColumn<QStringList>("operations");
+    QTest::addColumn<bool>("allowed");
+
+    const QStringList frame{"write", "R=240,160,256,480", "write", "M=0", "frame", "76800"};
+    const QStringList buzz{"ioctl", "0x5680", "2"};
+    const QStringList press{"write", "shutter"};
+    QTest::newRow("owner reads a frame") << true << "vdc" << frame << true;
+    QTest::newRow("owner sounds the buzzer") << true << "buz" << buzz << true;
+    QTest::newRow("owner: control is the operator's") << true << "control" << press << false;
+    QTest::newRow("nobody: vdc") << false << "vdc" << frame << false;
+    QTest::newRow("nobody: buz") << false << "buz" << buzz << false;
+    QTest::newRow("nobody: control") << false << "control" << press << false;
+}
+
+void TestCardMount::nodesBelongToTheirOwner()
+{
+    QFETCH(bool, asOwner);
+    QFETCH(QString, node);
+    QFETCH(QStringList, operations);
+    QFETCH(bool, allowed);
+
+    if (::geteuid() != 0)
+        QSKIP("handing the card to another account and acting as it needs root");
+    testaccount::Account owner;
+    if (!testaccount::lookUp(owner))
+        QSKIP("no account orvane-test (the test_account fixture makes it)");
+    const passwd* nobody = ::getpwnam("nobody");
+    if (!nobody || QStandardPaths::findExecutable("setpriv").isEmpty())
+        QSKIP("no account nobody or no setpriv");
+    const uid_t nobodyUid = nobody->pw_uid;
+    const gid_t nobodyGid = nobody->pw_gid;
+    const group* video = ::getgrnam("video");
+    const gid_t nodeGroup = video ? video->gr_gid : owner.gid;
+
+    delete card;
+    card = new CardMount;
+    QVERIFY(card->start({"--owner", testaccount::name}));
+    // Both accounts reach the mount through the test's private folder.
+    QCOMPARE(::chmod(QFile::encodeName(card->dir.path()).constData(), 0711), 0);
+
+    struct stat st;
+    QCOMPARE(::stat(QFile::encodeName(card->mountPath).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, mode_t(0755));
+    const QByteArray path = card->node(node.toLatin1().constData());
+    QCOMPARE(::stat(path.constData(), &st), 0);
+    if (node == "control") {
+        QCOMPARE(st.st_mode & 07777, mode_t(0600));
+        QCOMPARE(st.st_uid, ::getuid());
+    } else {
+        QCOMPARE(st.st_mode & 07777, mode_t(0660));
+        QCOMPARE(st.st_uid, owner.uid);
+        QCOMPARE(st.st_gid, nodeGroup);
+    }
+
+    QProcess client;
+    client.setProgram("setpriv");
+    client.setArguments(testaccount::setprivAs(asOwner ? owner.uid : nobodyUid,
+                                               asOwner ? owner.gid : nobodyGid)
+                        + QStringList{qEnvironmentVariable("CAMERA_BUILD_DIR")
+                                          + "/bin/camera-card-client",
+                                      QString::fromLocal8Bit(path)}
+                        + operations);
+    client.start();
+    QVERIFY(client.waitForFinished(10000));
+    const QByteArray out = client.readAllStandardOutput();
+    const QByteArray err = client.readAllStandardError();
+    if (allowed) {
+        QVERIFY2(client.exitCode() == 0, err.constData());
+        if (node == "vdc") {
+            QCOMPARE(out.size(), 76800);
+            QVERIFY(card->logLines().contains("read 76800 76800"));
+        } else {
+            QCOMPARE(card->logLines(), QStringList{"ioctl 0x5680 2"});
+        }
+    } else {
+        QCOMPARE(client.exitCode(), 1);
+        QVERIFY2(err.contains(std::strerror(EACCES)), err.constData());
+        QCOMPARE(card->logLines(), QStringList());
+        QCOMPARE(card->stateValue("buzzer"), QByteArray("0"));
+        QCOMPARE(card->stateValue("status"), QByteArray("sowP"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCardMount)

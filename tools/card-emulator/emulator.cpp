@@ -2,7 +2,8 @@
  * camera-card-emulator: the camera card and its buzzer as a FUSE file system, in place of
  * the card's kernel driver, so that the camera application runs on any Linux machine.
  *
- *   camera-card-emulator --mount DIR [--link] [--log FILE] [--scene FILE] [--frame-ms N]
+ *   camera-card-emulator --mount DIR [--owner USER[:GROUP]] [--link] [--log FILE]
+ *                        [--scene FILE] [--frame-ms N]
  *
  * DIR (created if missing) then holds
  *   vdc      the camera node: one write() is one command ("M=%d", "R=w,h,zoom,stride",
@@ -12,6 +13,11 @@
  *   control  one command a line: shutter, orientation 0|1, busy 0|1, present 0|1, unplug,
  *            plug, fail-reads N, short-read N, fail-writes N, frame-ms N. Reading it shows
  *            the card's state and counters.
+ *
+ * Like real device nodes, vdc and buz belong to the owner (--owner; by default the user who
+ * started the emulator, or SUDO_USER under sudo) and a group (by default "video" where it
+ * exists) with mode 0660; control is 0600 for whoever started the emulator. The kernel
+ * checks these modes (default_permissions), so any other account gets EACCES on open.
  *
  * "ready" on stdout means the mount is usable. SIGINT or SIGTERM unmounts and exits.
  * --link (root only) points /dev/orvane_vdc and /dev/orvane_buz at DIR/vdc and DIR/buz for
@@ -38,8 +44,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <grp.h>
 #include <memory>
 #include <mutex>
+#include <pwd.h>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -69,6 +77,15 @@ struct Emulator {
 
 Emulator* emu = nullptr;
 
+// Who the nodes belong to: the camera's user for vdc and buz, the emulator's for the rest.
+struct Ownership {
+    uid_t owner = 0;
+    gid_t group = 0;
+    uid_t starter = 0;
+    gid_t starterGroup = 0;
+};
+Ownership ownership;
+
 std::uint64_t nowMs()
 {
     using namespace std::chrono;
@@ -88,14 +105,19 @@ void fillAttr(fuse_ino_t ino, struct stat& st)
 {
     std::memset(&st, 0, sizeof st);
     st.st_ino = ino;
-    st.st_uid = getuid();
-    st.st_gid = getgid();
+    st.st_uid = ownership.starter;
+    st.st_gid = ownership.starterGroup;
+    st.st_nlink = 1;
     if (ino == RootIno) {
         st.st_mode = S_IFDIR | 0755;
         st.st_nlink = 2;
+    } else if (ino == ControlIno) {
+        // Faults, unplugging and the shutter are the operator's, not the camera user's.
+        st.st_mode = S_IFREG | 0600;
     } else {
-        st.st_mode = S_IFREG | 0666;
-        st.st_nlink = 1;
+        st.st_mode = S_IFREG | 0660;
+        st.st_uid = ownership.owner;
+        st.st_gid = ownership.group;
     }
 }
 
@@ -346,14 +368,15 @@ struct Options {
     std::string mount;
     std::string logFile;
     std::string sceneFile;
+    std::string owner;
     bool link = false;
     int frameMs = 30;
 };
 
 void usage()
 {
-    std::fprintf(stderr, "usage: camera-card-emulator --mount DIR [--link] [--log FILE] "
-                         "[--scene FILE] [--frame-ms N]\n");
+    std::fprintf(stderr, "usage: camera-card-emulator --mount DIR [--owner USER[:GROUP]] [--link] "
+                         "[--log FILE] [--scene FILE] [--frame-ms N]\n");
 }
 
 bool parseOptions(int argc, char** argv, Options& o)
@@ -367,6 +390,8 @@ bool parseOptions(int argc, char** argv, Options& o)
             o.logFile = argv[++i];
         else if (a == "--scene" && hasValue)
             o.sceneFile = argv[++i];
+        else if (a == "--owner" && hasValue)
+            o.owner = argv[++i];
         else if (a == "--frame-ms" && hasValue) {
             char* end = nullptr;
             const long v = std::strtol(argv[++i], &end, 10);
@@ -379,6 +404,68 @@ bool parseOptions(int argc, char** argv, Options& o)
             return false;
     }
     return !o.mount.empty();
+}
+
+// A name, or a number as chown takes it.
+bool lookUpUser(const std::string& name, uid_t& uid, gid_t& primary)
+{
+    if (const passwd* pw = getpwnam(name.c_str())) {
+        uid = pw->pw_uid;
+        primary = pw->pw_gid;
+        return true;
+    }
+    char* end = nullptr;
+    const unsigned long n = std::strtoul(name.c_str(), &end, 10);
+    if (name.empty() || *end || n >= 0xffffffffUL)
+        return false;
+    uid = uid_t(n);
+    const passwd* pw = getpwuid(uid);
+    primary = pw ? pw->pw_gid : gid_t(n);
+    return true;
+}
+
+bool lookUpGroup(const std::string& name, gid_t& gid)
+{
+    if (const group* gr = getgrnam(name.c_str())) {
+        gid = gr->gr_gid;
+        return true;
+    }
+    char* end = nullptr;
+    const unsigned long n = std::strtoul(name.c_str(), &end, 10);
+    if (name.empty() || *end || n >= 0xffffffffUL)
+        return false;
+    gid = gid_t(n);
+    return true;
+}
+
+// "USER[:GROUP]"; without one, the user sudo was run by, else the one who started us.
+bool resolveOwnership(const std::string& spec, Ownership& o)
+{
+    o.starter = getuid();
+    o.starterGroup = getgid();
+    std::string user = spec.substr(0, spec.find(':'));
+    const std::string groupName =
+        spec.find(':') == std::string::npos ? std::string() : spec.substr(spec.find(':') + 1);
+    const char* sudoUser = std::getenv("SUDO_USER");
+    if (user.empty() && geteuid() == 0 && sudoUser && *sudoUser)
+        user = sudoUser;
+    gid_t primary = o.starterGroup;
+    o.owner = o.starter;
+    if (!user.empty() && !lookUpUser(user, o.owner, primary)) {
+        std::fprintf(stderr, "camera-card-emulator: no user %s\n", user.c_str());
+        return false;
+    }
+    if (!groupName.empty()) {
+        if (!lookUpGroup(groupName, o.group)) {
+            std::fprintf(stderr, "camera-card-emulator: no group %s\n", groupName.c_str());
+            return false;
+        }
+    } else if (const group* video = getgrnam("video")) {
+        o.group = video->gr_gid;
+    } else {
+        o.group = primary;
+    }
+    return true;
 }
 
 std::unique_ptr<card::Scene> loadScene(const std::string& file)
@@ -461,6 +548,8 @@ int main(int argc, char** argv)
         usage();
         return 2;
     }
+    if (!resolveOwnership(options.owner, ownership))
+        return 2;
     if (options.link && geteuid() != 0) {
         std::fprintf(stderr, "camera-card-emulator: --link needs root\n");
         return 2;
@@ -493,8 +582,11 @@ int main(int argc, char** argv)
     fuse_opt_add_arg(&holder.args, maxRead);
     fuse_opt_add_arg(&holder.args, "-o");
     fuse_opt_add_arg(&holder.args, "fsname=camera-card,subtype=camera-card");
-    if (geteuid() == 0) {
-        // The application may run as another user than the card.
+    // The kernel checks each open against the nodes' owners and modes.
+    fuse_opt_add_arg(&holder.args, "-o");
+    fuse_opt_add_arg(&holder.args, "default_permissions");
+    if (geteuid() == 0 || ownership.owner != getuid()) {
+        // Without it only the mounting user gets in at all, whatever the modes say.
         fuse_opt_add_arg(&holder.args, "-o");
         fuse_opt_add_arg(&holder.args, "allow_other");
     }
