@@ -3,6 +3,7 @@
  * the card's kernel driver, so that the camera application runs on any Linux machine.
  *
  *   camera-card-emulator --mount DIR [--link] [--log FILE] [--scene FILE] [--frame-ms N]
+ *   camera-card-emulator --help | --version
  *
  * DIR (created if missing) then holds
  *   vdc      the camera node: one write() is one command ("M=%d", "R=w,h,zoom,stride",
@@ -350,9 +351,9 @@ struct Options {
     int frameMs = 30;
 };
 
-void usage()
+void usage(std::FILE* out = stderr)
 {
-    std::fprintf(stderr, "usage: camera-card-emulator --mount DIR [--link] [--log FILE] "
+    std::fprintf(out, "usage: camera-card-emulator --mount DIR [--link] [--log FILE] "
                          "[--scene FILE] [--frame-ms N]\n");
 }
 
@@ -379,6 +380,25 @@ bool parseOptions(int argc, char** argv, Options& o)
             return false;
     }
     return !o.mount.empty();
+}
+
+// --help and --version win over every other argument; -1 when neither is given.
+int answerInfoOption(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            usage(stdout);
+            std::printf("Control commands (one a line to DIR/control), the log's lines and the "
+                        "files: see camera-card-emulator(1).\n");
+            return 0;
+        }
+        if (a == "--version" || a == "-v") {
+            std::printf("camera-card-emulator %s\n", CAMERA_VERSION);
+            return 0;
+        }
+    }
+    return -1;
 }
 
 std::unique_ptr<card::Scene> loadScene(const std::string& file)
@@ -456,6 +476,8 @@ struct ArgsHolder {
 
 int main(int argc, char** argv)
 {
+    if (const int answered = answerInfoOption(argc, argv); answered >= 0)
+        return answered;
     Options options;
     if (!parseOptions(argc, argv, options)) {
         usage();
