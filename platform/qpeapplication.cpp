@@ -74,8 +74,9 @@ extern "C" void onSignal(int signo)
     signalPending = 1;
     const int saved = errno;
     const char byte = static_cast<char>(signo);
-    if (signalFds[0] >= 0)
-        (void)::write(signalFds[0], &byte, 1);
+    // A full socket already holds a wake-up: a failed write loses nothing.
+    if (signalFds[0] >= 0 && ::write(signalFds[0], &byte, 1) < 0) {
+    }
     errno = saved;
 }
 
