@@ -28,13 +28,16 @@ stale() {
     [ -f "$camera_deb" ] && [ -f "$emulator_deb" ] || return 0
     local newer
     newer=$(find "$source_dir" \( -path "$source_dir/build*" -o -path "$source_dir/dist" \
-                -o -path "$source_dir/.git" -o -path "$source_dir/demo-output" \) -prune \
+                -o -path "$source_dir/.git" -o -path "$source_dir/demo-output" \
+                -o -path "$source_dir/tests" \) -prune \
                 -o -type f \( -newer "$camera_deb" -o -newer "$emulator_deb" \) -print -quit)
     [ -n "$newer" ]
 }
 if stale; then
     echo "package_check: building the packages (scripts/package)"
     "$source_dir/scripts/package" >/dev/null || fail "scripts/package failed"
+    [ -f "$camera_deb" ] && [ -f "$emulator_deb" ] ||
+        fail "scripts/package made no packages of version $version"
 fi
 
 scratch=$(mktemp -d)
@@ -115,7 +118,8 @@ grep -q '<screenshot type="default">' "$metainfo" || fail "the metainfo has no s
 
 # ---- the camera from the unpacked tree, against the emulator from it --------------------
 
-[ "$(id -u)" -eq 0 ] || skip "files checked; the run needs root (tmpfs HOME, /dev/orvane_* links)"
+[ "$(id -u)" -eq 0 ] || skip "files checked; the run needs root (tmpfs HOME, a /dev of its own)"
+command -v unshare >/dev/null || skip "files checked; unshare not found (util-linux)"
 ( exec 3<>/dev/fuse ) 2>/dev/null || skip "files checked; /dev/fuse cannot be opened"
 
 # The camera refuses an internal storage on the root file system: HOME gets a tmpfs.
@@ -125,35 +129,47 @@ mount -t tmpfs -o size=16m,mode=0755 package-check-home "$scratch/home" ||
 home=$scratch/home/user
 mkdir -p "$home"
 
-# Another test's emulator may hold the /dev links: wait for them, then try again.
-start_emulator() {
-    local tries=0
-    while :; do
-        "$root/usr/bin/camera-card-emulator" --mount "$scratch/card" --link \
-            --log "$scratch/card.log" --frame-ms 10 >"$scratch/emulator.out" 2>&1 &
-        emulator=$!
-        pids+=("$emulator")
-        local t
-        for t in $(seq 50); do
-            grep -q '^ready' "$scratch/emulator.out" && return 0
-            alive "$emulator" || break
-            sleep 0.1
-        done
-        grep -q 'not our link' "$scratch/emulator.out" && [ $((tries += 1)) -lt 60 ] ||
-            { cat "$scratch/emulator.out" >&2; fail "the emulator did not come up"; }
-        sleep 1
-    done
-}
-start_emulator
+"$root/usr/bin/camera-card-emulator" --mount "$scratch/card" --log "$scratch/card.log" \
+    --frame-ms 10 >"$scratch/emulator.out" 2>&1 &
+emulator=$!
+pids+=("$emulator")
+for waited in $(seq 50); do
+    grep -q '^ready' "$scratch/emulator.out" && break
+    alive "$emulator" || break
+    sleep 0.1
+done
+grep -q '^ready' "$scratch/emulator.out" ||
+    { cat "$scratch/emulator.out" >&2; fail "the emulator did not come up"; }
 
 read_exec_command "$entry"
 [ "${exec_command[0]}" = camera ] || fail "Exec starts '${exec_command[0]}', not camera"
+# The camera opens the fixed /dev/orvane_* paths. It gets a /dev of its own, in a mount
+# namespace of its own, where they lead to this emulator: no other test's card meets it.
+mkdir -p "$scratch/dev"
 (
     cd "$scratch"
     # No session bus: the camera must not meet other tests' programs on a shared one.
     exec env -u XDG_CONFIG_HOME -u DBUS_SESSION_BUS_ADDRESS HOME="$home" \
         PATH="$root/usr/bin:/usr/bin:/bin" QT_QPA_PLATFORM=offscreen \
-        "${exec_command[@]}" >"$scratch/camera.out" 2>&1
+        unshare --mount --propagation private -- bash -c '
+            set -e
+            dev=$1 card=$2
+            shift 2
+            mount -t tmpfs -o mode=0755,size=64k private-dev "$dev"
+            for node in null zero full random urandom tty; do
+                touch "$dev/$node"
+                mount --bind "/dev/$node" "$dev/$node"
+            done
+            mkdir "$dev/shm" "$dev/pts"
+            mount --bind /dev/shm "$dev/shm"
+            mount --bind /dev/pts "$dev/pts"
+            ln -s /proc/self/fd "$dev/fd"
+            ln -s "$card/vdc" "$dev/orvane_vdc"
+            ln -s "$card/buz" "$dev/orvane_buz"
+            mount --move "$dev" /dev
+            exec "$@"
+        ' private-dev "$scratch/dev" "$scratch/card" "${exec_command[@]}" \
+        >"$scratch/camera.out" 2>&1
 ) &
 camera=$!
 pids+=("$camera")
@@ -179,6 +195,7 @@ for waited in $(seq 100); do
 done
 [ -s "$picture" ] || { cat "$scratch/camera.out" >&2; fail "no picture after the card's button"; }
 [ "$(head -c 2 "$picture" | od -An -tx1 | tr -d ' ')" = ffd8 ] || fail "$picture is no JPEG"
+card_log | grep -qx 'ioctl 0x5680 2' || fail "the buzzer did not click for the card's button"
 
 terminate "$camera"
 [ "$term_status" -ne 137 ] || { cat "$scratch/camera.out" >&2; fail "still running 5 s after SIGTERM"; }
