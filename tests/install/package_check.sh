@@ -46,7 +46,10 @@ cleanup() {
     local p
     for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
     for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-    mountpoint -q "$scratch/home" 2>/dev/null && umount -l "$scratch/home"
+    local m
+    for m in "$scratch/card" "$scratch/home"; do
+        if mountpoint -q "$m" 2>/dev/null; then umount -l "$m" || true; fi
+    done
     rm -rf "$scratch"
 }
 trap cleanup EXIT
