@@ -74,8 +74,11 @@ extern "C" void onSignal(int signo)
     signalPending = 1;
     const int saved = errno;
     const char byte = static_cast<char>(signo);
-    if (signalFds[0] >= 0)
-        (void)::write(signalFds[0], &byte, 1);
+    if (signalFds[0] >= 0) {
+        // A full socket already holds a wake-up: a failed write loses nothing.
+        const ssize_t written = ::write(signalFds[0], &byte, 1);
+        static_cast<void>(written);
+    }
     errno = saved;
 }
 

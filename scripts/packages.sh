@@ -10,7 +10,7 @@ camera_packages=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-tools
   libexif-dev exif
-  debhelper dpkg-dev fakeroot lintian appstream desktop-file-utils scdoc man-db
+  build-essential debhelper dpkg-dev fakeroot lintian appstream desktop-file-utils scdoc man-db
   util-linux
 )
 

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# install_check.sh BUILD_DIR SOURCE_DIR
-# Installs BUILD_DIR into a scratch prefix, checks the installed files and the desktop entry,
-# then starts the program from the entry's Exec line, ends it with SIGTERM after 2 s and
-# expects exit status 0 and a settings file written on the way out.
+# install_check.sh BUILD_DIR SOURCE_DIR VERSION
+# Installs BUILD_DIR into a scratch prefix, checks the installed files, the desktop entry, the
+# AppStream data and the programs' command lines, then starts the program from the entry's
+# Exec line, ends it with SIGTERM after 2 s and expects exit status 0 and a settings file
+# written on the way out.
 set -euo pipefail
 build=$1
 source=$2
+version=$3
+source "$(dirname "$0")/common.sh"
 scratch=$(mktemp -d)
 pid=""
 cleanup() {
@@ -31,19 +34,31 @@ qms=("$prefix"/share/orvane-camera/translations/camera_*.qm)
 [ -f "${qms[0]}" ] || fail "no translations installed"
 [ -f "$prefix/share/orvane-camera/translations/camera_de.qm" ] || fail "German translation missing"
 
+for page in camera camera-card-emulator camera-card-client; do
+    [ -s "$prefix/share/man/man1/$page.1" ] || fail "manual page $page.1 missing"
+done
+metainfo=$prefix/share/metainfo/org.orvane.camera.metainfo.xml
+[ -f "$metainfo" ] || fail "AppStream metainfo missing"
+check_command_lines "$prefix/bin" "$version"
+
 if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$entry" || fail "desktop-file-validate refused the entry"
 else
     echo "install_check: desktop-file-validate not found (desktop-file-utils), not run"
 fi
 
-# The first value of KEY in the [Desktop Entry] group.
-value() {
-    awk -v key="$1" '
-        /^\[/ { group = $0; next }
-        group == "[Desktop Entry]" && index($0, key "=") == 1 { print substr($0, length(key) + 2); exit }
-    ' "$entry"
-}
+if command -v appstreamcli >/dev/null; then
+    # --no-net: the screenshot and home page are checked where they are published.
+    appstreamcli validate --pedantic --no-net "$metainfo" >"$scratch/appstream.log" 2>&1 ||
+        { cat "$scratch/appstream.log" >&2; fail "appstreamcli refused the metainfo"; }
+    if grep -q '^[EW]:' "$scratch/appstream.log"; then
+        cat "$scratch/appstream.log" >&2; fail "appstreamcli: errors or warnings"
+    fi
+else
+    echo "install_check: appstreamcli not found (appstream), not run"
+fi
+
+value() { desktop_value "$entry" "$1"; }
 expect() {
     local got
     got=$(value "$1")
@@ -54,17 +69,12 @@ expect Name Camera
 expect 'Name[de]' Kamera
 expect Icon orvane-camera
 expect Categories 'Graphics;Photography;'
-exec_line=$(value Exec)
-[ -n "$exec_line" ] || fail "no Exec line"
 # The icon the entry names is the one installed.
 [ -f "$prefix/share/icons/hicolor/scalable/apps/$(value Icon).svg" ] || fail "entry's icon not installed"
 
 # Started as a launcher would: the Exec line's words, field codes dropped, found on PATH.
-read -r -a words <<<"$exec_line"
-command=()
-for w in "${words[@]}"; do
-    case "$w" in %[fFuUdDnNickvm]) ;; *) command+=("$w") ;; esac
-done
+read_exec_command "$entry"
+command=("${exec_command[@]}")
 [ "${command[0]}" = camera ] || fail "Exec starts '${command[0]}', not the installed camera"
 home=$scratch/home
 mkdir -p "$home"
@@ -74,26 +84,14 @@ mkdir -p "$home"
         QT_QPA_PLATFORM=offscreen LANG=de_DE.UTF-8 "${command[@]}" >"$scratch/run.log" 2>&1
 ) &
 pid=$!
-# A child that has ended stays a zombie until waited for: kill -0 would still succeed.
-alive() { grep -q '^State:[[:space:]]*[^Z[:space:]]' "/proc/$1/status" 2>/dev/null; }
 sleep 2
 alive "$pid" || { cat "$scratch/run.log" >&2; fail "the program ended by itself"; }
 # The binary that runs is the installed one, not one from the build tree.
 [ "$(readlink "/proc/$pid/exe" 2>/dev/null || true)" = "$prefix/bin/camera" ] ||
     fail "running $(readlink "/proc/$pid/exe" 2>/dev/null), not $prefix/bin/camera"
-kill -TERM "$pid"
-(
-    trap 'kill "$sleeper"; exit 0' TERM
-    sleep 5 & sleeper=$!
-    wait "$sleeper"
-    kill -KILL "$pid"
-) >/dev/null 2>&1 &
-watchdog=$!
-status=0
-wait "$pid" || status=$?
+terminate "$pid"
 pid=""
-kill "$watchdog" 2>/dev/null || true
-wait "$watchdog" 2>/dev/null || true
+status=$term_status
 [ "$status" -ne 137 ] || { cat "$scratch/run.log" >&2; fail "still running 5 s after SIGTERM"; }
 [ "$status" -eq 0 ] || { cat "$scratch/run.log" >&2; fail "exit status $status after SIGTERM"; }
 settings=$home/.config/OrvaneCamera.conf

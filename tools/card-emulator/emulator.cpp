@@ -4,6 +4,7 @@
  *
  *   camera-card-emulator --mount DIR [--owner USER[:GROUP]] [--link] [--log FILE]
  *                        [--scene FILE] [--frame-ms N]
+ *   camera-card-emulator --help | --version
  *
  * DIR (created if missing) then holds
  *   vdc      the camera node: one write() is one command ("M=%d", "R=w,h,zoom,stride",
@@ -373,10 +374,10 @@ struct Options {
     int frameMs = 30;
 };
 
-void usage()
+void usage(std::FILE* out = stderr)
 {
-    std::fprintf(stderr, "usage: camera-card-emulator --mount DIR [--owner USER[:GROUP]] [--link] "
-                         "[--log FILE] [--scene FILE] [--frame-ms N]\n");
+    std::fprintf(out, "usage: camera-card-emulator --mount DIR [--owner USER[:GROUP]] [--link] "
+                      "[--log FILE] [--scene FILE] [--frame-ms N]\n");
 }
 
 bool parseOptions(int argc, char** argv, Options& o)
@@ -468,6 +469,25 @@ bool resolveOwnership(const std::string& spec, Ownership& o)
     return true;
 }
 
+// --help and --version win over every other argument; -1 when neither is given.
+int answerInfoOption(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            usage(stdout);
+            std::printf("Control commands (one a line to DIR/control), the log's lines and the "
+                        "files: see camera-card-emulator(1).\n");
+            return 0;
+        }
+        if (a == "--version" || a == "-v") {
+            std::printf("camera-card-emulator %s\n", CAMERA_VERSION);
+            return 0;
+        }
+    }
+    return -1;
+}
+
 std::unique_ptr<card::Scene> loadScene(const std::string& file)
 {
     if (file.empty())
@@ -543,6 +563,8 @@ struct ArgsHolder {
 
 int main(int argc, char** argv)
 {
+    if (const int answered = answerInfoOption(argc, argv); answered >= 0)
+        return answered;
     Options options;
     if (!parseOptions(argc, argv, options)) {
         usage();

@@ -3,6 +3,7 @@
  * for tests and for checking a node by hand.
  *
  *   camera-card-client NODE OPERATION...
+ *   camera-card-client --help | --version
  *
  * The node is opened once (read-write, blocking; "ioctl" alone opens it non-blocking like
  * the buzzer's users do) and the operations run in order on that one descriptor:
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -55,10 +57,11 @@ int fail(const char* what)
     return 1;
 }
 
-int usage()
+int usage(std::FILE* out = stderr)
 {
-    std::fprintf(stderr, "usage: camera-card-client NODE {status | write TEXT | frame N | "
-                         "ioctl REQ ARG}...\n");
+    std::fprintf(out, "usage: camera-card-client NODE {status | write TEXT | frame N | "
+                      "ioctl REQ ARG}...\n"
+                      "       camera-card-client --help | --version\n");
     return 2;
 }
 
@@ -66,6 +69,19 @@ int usage()
 
 int main(int argc, char** argv)
 {
+    // A node's path never starts with a dash: such a first argument is an option.
+    if (argc >= 2 && argv[1][0] == '-') {
+        const std::string_view option = argv[1];
+        if (option == "--help" || option == "-h") {
+            usage(stdout);
+            return 0;
+        }
+        if (option == "--version" || option == "-v") {
+            std::printf("camera-card-client %s\n", CAMERA_VERSION);
+            return 0;
+        }
+        return usage();
+    }
     if (argc < 3)
         return usage();
     const bool buzzerOnly = std::strcmp(argv[2], "ioctl") == 0;

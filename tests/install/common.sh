@@ -1,0 +1,64 @@
+# Sourced by the install and package checks: reading a desktop entry, starting its command
+# as a launcher would, and ending a program as the desktop does. Callers define fail().
+
+# The first value of KEY in the [Desktop Entry] group of ENTRY.
+desktop_value() {
+    awk -v key="$2" '
+        /^\[/ { group = $0; next }
+        group == "[Desktop Entry]" && index($0, key "=") == 1 { print substr($0, length(key) + 2); exit }
+    ' "$1"
+}
+
+# The Exec line's words with the field codes dropped, into the array exec_command.
+read_exec_command() {
+    local line w words
+    line=$(desktop_value "$1" Exec)
+    [ -n "$line" ] || fail "no Exec line in $1"
+    read -r -a words <<<"$line"
+    exec_command=()
+    for w in "${words[@]}"; do
+        case "$w" in %[fFuUdDnNickvm]) ;; *) exec_command+=("$w") ;; esac
+    done
+}
+
+# A child that has ended stays a zombie until waited for: kill -0 would still succeed.
+alive() { grep -q '^State:[[:space:]]*[^Z[:space:]]' "/proc/$1/status" 2>/dev/null; }
+
+# SIGTERM to the child PID, SIGKILL 5 s later if it is still there; sets term_status to its
+# exit status (137 when it had to be killed).
+terminate() {
+    local pid=$1 watchdog
+    kill -TERM "$pid"
+    (
+        trap 'kill "$sleeper"; exit 0' TERM
+        sleep 5 & sleeper=$!
+        wait "$sleeper"
+        kill -KILL "$pid"
+    ) >/dev/null 2>&1 &
+    watchdog=$!
+    term_status=0
+    wait "$pid" || term_status=$?
+    kill "$watchdog" 2>/dev/null || true
+    wait "$watchdog" 2>/dev/null || true
+}
+
+# Each program's --help on standard output with status 0, --version naming VERSION, and an
+# unknown option refused with status 2 and the usage on standard error only. No display,
+# no bus: the answer must not need them.
+check_command_lines() {
+    local bin=$1 version=$2 program out err status
+    for program in camera camera-card-emulator camera-card-client; do
+        status=0
+        out=$(env -i "$bin/$program" --help 2>/dev/null) || status=$?
+        [ "$status" -eq 0 ] || fail "$program --help: exit status $status"
+        grep -qi usage <<<"$out" || fail "$program --help printed no usage"
+        out=$(env -i "$bin/$program" --version 2>/dev/null) || fail "$program --version failed"
+        [ "$out" = "$program $version" ] || fail "$program --version: '$out', not '$program $version'"
+        status=0
+        out=$(env -i "$bin/$program" --no-such-option 2>"$scratch/err") || status=$?
+        err=$(cat "$scratch/err")
+        [ "$status" -eq 2 ] || fail "$program --no-such-option: exit status $status, not 2"
+        [ -z "$out" ] || fail "$program --no-such-option wrote to standard output"
+        grep -qi usage <<<"$err" || fail "$program --no-such-option: no usage on standard error"
+    done
+}
