@@ -4,13 +4,19 @@
 // geometry, like the test card's still part; a live source's every frame is sampled anew,
 // so each of its cycles here counts as a new frame. The source's own conversion runs on
 // GStreamer's thread and is not part of a read.
+// Then the whole preview cycle (M=0, read, M=1) through the emulator's mount at frame-ms 0
+// with the test card and with the still image; a GStreamer source's cycle there is paced by
+// its frame rate (a read waits for a new frame), shown for videotestsrc's 30 a second.
 //
-//   bench_card_sources [CYCLES]
+//   bench_card_sources [CYCLES]     (the emulator is taken from this program's folder)
+#include "bench/support/benchsupport.h"
 #include "tools/card-emulator/core/picturerenderer.h"
 #include "tools/card-emulator/core/scene.h"
 #include "tools/card-emulator/sources/sources.h"
 
+#include <QCoreApplication>
 #include <QImage>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -57,10 +63,28 @@ card::FramePtr startSource(const std::string& spec, std::unique_ptr<card::FrameS
     return source->newest(number);
 }
 
+// The preview cycle through a mount of the emulator with `source`, in milliseconds.
+double mountCycleMs(const QString& source, int cycles)
+{
+    QTemporaryDir dir;
+    const QString mount = dir.path() + "/card";
+    QProcess emulator;
+    emulator.start(QCoreApplication::applicationDirPath() + "/camera-card-emulator",
+                   {"--mount", mount, "--frame-ms", "0", "--source", source});
+    if (!emulator.waitForStarted(5000) || !emulator.waitForReadyRead(10000)
+        || !emulator.readAllStandardOutput().contains("ready"))
+        return -1;
+    const double ms = bench::frameCycleMs(mount + "/vdc", cycles);
+    emulator.terminate();
+    emulator.waitForFinished(5000);
+    return ms;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    QCoreApplication app(argc, argv);
     const int cycles = argc > 1 ? std::atoi(argv[1]) : 500;
     if (cycles <= 0)
         return 2;
@@ -95,6 +119,7 @@ int main(int argc, char** argv)
         {"preview R 240x160", {true, 240, 160, 256, 480}},
         {"preview S 160x240", {false, 160, 240, 256, 320}},
         {"capture R 480x640", {true, 480, 640, 256, 960}},
+        {"capture S 640x480", {false, 640, 480, 256, 1280}},
     };
     std::printf("%-20s %12s %12s %8s %12s %8s\n", "frame", "pattern us", "image us", "ratio",
                 "gst us", "ratio");
@@ -122,5 +147,15 @@ int main(int argc, char** argv)
         std::printf("%-20s %12.1f %12.1f %8.2f %12.1f %8.2f\n", c.name, patternUs, imageUs,
                     imageUs / patternUs, gstUs, gstUs / patternUs);
     }
+
+    const int mountCycles = std::max(50, cycles / 2);
+    const double patternMs = mountCycleMs("pattern", mountCycles);
+    const double imageMs = mountCycleMs("image:" + still, mountCycles);
+    std::printf("\nthrough the mount, preview R 240x160: pattern %.3f ms, image %.3f ms, "
+                "ratio %.2f\n", patternMs, imageMs, imageMs / patternMs);
+#ifdef CARD_HAVE_GSTREAMER
+    const double gstMs = mountCycleMs("gst:videotestsrc pattern=smpte", 60);
+    std::printf("through the mount, gst:videotestsrc at 30 frames a second: %.1f ms\n", gstMs);
+#endif
     return 0;
 }

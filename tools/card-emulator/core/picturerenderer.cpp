@@ -78,12 +78,28 @@ void PictureRenderer::render(const Geometry& g, int mode, const FramePtr& pictur
     prepare(g, mode & 12, picture->width, picture->height);
     if (packedPicture != picture || packedNumber != number) {
         const std::uint16_t* src = picture->pixels.data();
-        std::uint16_t* dst = packed.data();
-        const std::uint32_t* columns = columnOffset.data();
-        for (int y = 0; y < g.height; ++y) {
-            const std::uint16_t* line = src + rowOffset[y];
-            for (int x = 0; x < g.width; ++x)
-                *dst++ = line[columns[x]];
+        if (g.upright) {
+            std::uint16_t* dst = packed.data();
+            const std::uint32_t* columns = columnOffset.data();
+            for (int y = 0; y < g.height; ++y) {
+                const std::uint16_t* line = src + rowOffset[y];
+                for (int x = 0; x < g.width; ++x)
+                    *dst++ = line[columns[x]];
+            }
+        } else {
+            // A turned frame's column is a picture row: read along it, in bands of frame
+            // rows, so that neither the picture nor the frame is crossed a pixel at a time.
+            constexpr int band = 32;
+            const std::uint32_t* rows = rowOffset.data();
+            for (int y0 = 0; y0 < g.height; y0 += band) {
+                const int y1 = std::min(g.height, y0 + band);
+                for (int x = 0; x < g.width; ++x) {
+                    const std::uint16_t* line = src + columnOffset[x];
+                    std::uint16_t* dst = packed.data() + std::size_t(y0) * g.width + x;
+                    for (int y = y0; y < y1; ++y, dst += g.width)
+                        *dst = line[rows[y]];
+                }
+            }
         }
         packedPicture = picture;
         packedNumber = number;
