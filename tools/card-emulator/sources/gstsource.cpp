@@ -77,7 +77,8 @@ bool GstSource::build(std::string& error)
         break;
     case Device:
         // decodebin takes a webcam's motion JPEG as well as its raw formats.
-        description = "v4l2src name=cardsrc ! decodebin ! " + std::string(sinkTail);
+        description = "v4l2src name=cardsrc ! capsfilter name=cardcaps ! decodebin ! "
+            + std::string(sinkTail);
         break;
     case Pipeline:
         description = argument + " ! " + sinkTail;
@@ -100,6 +101,8 @@ bool GstSource::build(std::string& error)
         g_object_set(src, kind == Video ? "location" : "device", argument.c_str(), nullptr);
         gst_object_unref(src);
     }
+    if (kind == Device)
+        preferLargestSize();
     GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "cardsink");
     if (!sink) {
         error = "pipeline: no app sink";
@@ -115,6 +118,43 @@ bool GstSource::build(std::string& error)
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
     gst_object_unref(sink);
     return true;
+}
+
+void GstSource::preferLargestSize()
+{
+    // A device left to itself often gives its default size, not its largest; a capture
+    // wants every pixel it has. The sizes are known once the device is open.
+    if (gst_element_set_state(pipeline, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE)
+        return;  // start() reports why
+    GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "cardsrc");
+    GstPad* pad = gst_element_get_static_pad(src, "src");
+    GstCaps* caps = gst_pad_query_caps(pad, nullptr);
+    const GstStructure* best = nullptr;
+    long long bestArea = 0;
+    for (guint i = 0; caps && i < gst_caps_get_size(caps); ++i) {
+        const GstStructure* st = gst_caps_get_structure(caps, i);
+        int w = 0, h = 0;
+        if (gst_structure_get_int(st, "width", &w) && gst_structure_get_int(st, "height", &h)
+            && (long long)w * h > bestArea) {
+            best = st;
+            bestArea = (long long)w * h;
+        }
+    }
+    if (best) {
+        int w = 0, h = 0;
+        gst_structure_get_int(best, "width", &w);
+        gst_structure_get_int(best, "height", &h);
+        GstCaps* wanted = gst_caps_new_simple(gst_structure_get_name(best), "width", G_TYPE_INT,
+                                              w, "height", G_TYPE_INT, h, nullptr);
+        GstElement* filter = gst_bin_get_by_name(GST_BIN(pipeline), "cardcaps");
+        g_object_set(filter, "caps", wanted, nullptr);
+        gst_object_unref(filter);
+        gst_caps_unref(wanted);
+    }
+    if (caps)
+        gst_caps_unref(caps);
+    gst_object_unref(pad);
+    gst_object_unref(src);
 }
 
 int GstSource::onSample(_GstAppSink* sink, void* self)

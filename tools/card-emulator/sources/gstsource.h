@@ -29,6 +29,7 @@ public:
 private:
     static int onSample(_GstAppSink* sink, void* self);
     bool build(std::string& error);
+    void preferLargestSize();
     // Runs while the pipeline plays; the only thread that changes it meanwhile.
     void watchBus();
     void restart();
