@@ -4,7 +4,7 @@
 #include "device/cameradevice.h"
 #include "tests/e2e/virtualpda.h"
 #include "tests/tools/cardmount.h"
-#include "tools/card-emulator/core/scene.h"
+#include "tests/tools/testcard.h"
 
 #include <QImage>
 #include <QtTest>
@@ -20,19 +20,6 @@ bool present(const char* path)
 {
     struct stat st;
     return ::lstat(path, &st) == 0;
-}
-
-// The test card as a 640x480 still: proportions none of the camera's formats has.
-QImage testCardPicture()
-{
-    const card::TestCardScene scene;
-    QImage picture(640, 480, QImage::Format_RGB16);
-    for (int y = 0; y < picture.height(); ++y) {
-        auto* line = reinterpret_cast<quint16*>(picture.scanLine(y));
-        for (int x = 0; x < picture.width(); ++x)
-            line[x] = scene.colourAt((2 * x + 1) * 32768 / 640, (2 * y + 1) * 32768 / 480);
-    }
-    return picture;
 }
 
 // Colours at the quarter points of a decoded picture, as 'R', 'G', 'B', 'Y' or '?', top-left,
@@ -175,7 +162,8 @@ void TestCardLink::cameraPicturesOfAStill()
     e2e::VirtualPda pda;
     QVERIFY(pda.ready());
     const QString still = pda.dir.path() + "/still.png";
-    QVERIFY(testCardPicture().save(still));
+    // Proportions none of the camera's formats has.
+    QVERIFY(testCardPicture(640, 480).save(still));
     QVERIFY(startLinkedEmulator(pda, "image:" + still));
     pda.writeSettings(settings);
     QVERIFY(pda.startCamera());
