@@ -2,6 +2,7 @@
 #include "tools/card-emulator/core/cardcommand.h"
 #include "tools/card-emulator/core/cardlog.h"
 #include "tools/card-emulator/core/cardstate.h"
+#include "tools/card-emulator/core/picturerenderer.h"
 #include "tools/card-emulator/core/scene.h"
 
 #include <QtTest>
@@ -50,6 +51,46 @@ WriteOutcome send(CardState& s, const char* text, std::uint64_t handle = 1, std:
     return s.write(text, std::strlen(text), handle, now);
 }
 
+// The test card as a still picture of its own size: four quadrants and an upward arrow.
+FramePtr testCardPicture(int w, int h)
+{
+    TestCardScene scene;
+    auto picture = std::make_shared<SourceFrame>();
+    picture->width = w;
+    picture->height = h;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x)
+            picture->pixels.push_back(scene.colourAt(std::uint32_t((2 * x + 1) * 32768LL / w),
+                                                     std::uint32_t((2 * y + 1) * 32768LL / h)));
+    }
+    return picture;
+}
+
+// The frame's pixel that shows (vx, vy) of the upright view; 'S' frames show the view
+// turned a quarter turn counter-clockwise.
+std::uint16_t viewPixel(const std::vector<std::uint8_t>& buf, const Geometry& g, int vx, int vy)
+{
+    const int viewW = g.upright ? g.width : g.height;
+    return g.upright ? pixel(buf, g, vx, vy) : pixel(buf, g, vy, viewW - 1 - vx);
+}
+
+// The arrow's white on the view's middle column reaches further above the middle than
+// below it when the arrow points up.
+bool arrowPointsUp(const std::vector<std::uint8_t>& buf, const Geometry& g)
+{
+    const int viewW = g.upright ? g.width : g.height;
+    const int viewH = g.upright ? g.height : g.width;
+    auto white = [&](int vy) { return viewPixel(buf, g, viewW / 2, vy) == TestCardScene::white; };
+    int first = viewH / 2, last = viewH / 2;
+    if (!white(first))
+        return false;
+    while (first > 0 && white(first - 1))
+        --first;
+    while (last < viewH - 1 && white(last + 1))
+        ++last;
+    return viewH / 2 - first > last - viewH / 2;
+}
+
 constexpr std::uint16_t R = TestCardScene::red, G = TestCardScene::green,
                         B = TestCardScene::blue, Y = TestCardScene::yellow;
 
@@ -75,6 +116,9 @@ private slots:
     void placement();
     void quarterPoints_data();
     void quarterPoints();
+    void pictureFit_data();
+    void pictureFit();
+    void sourceFailureMakesCardAbsent();
     void zoomField_data();
     void zoomField();
     void rotationOrder();
@@ -392,21 +436,37 @@ void TestCardCore::quarterPoints_data()
     // Colours at a quarter from each corner of the frame: top-left, top-right, bottom-left,
     // bottom-right.
     QTest::addColumn<QList<int>>("colours");
+    // The synthetic scene, or the test card as a still picture of this size.
+    QTest::addColumn<QSize>("picture");
 
+    // Landscape, Portrait as the direct preview sends it, Square.
     const Geometry r{true, 240, 160, 256, 480};
     const Geometry s{false, 160, 240, 256, 320};
-    for (int zoom : {256, 512, 1024}) {
-        Geometry rz = r, sz = s;
-        rz.zoom = sz.zoom = zoom;
-        const QByteArray z = QByteArray::number(zoom);
-        QTest::newRow("R " + z) << rz << 1 << QList<int>{R, G, B, Y};
-        QTest::newRow("R mirror " + z) << rz << 5 << QList<int>{G, R, Y, B};
-        QTest::newRow("R flip " + z) << rz << 9 << QList<int>{B, Y, R, G};
-        QTest::newRow("R both " + z) << rz << 13 << QList<int>{Y, B, G, R};
-        // Turned counter-clockwise: the scene's right column is the frame's top row.
-        QTest::newRow("S " + z) << sz << 1 << QList<int>{G, Y, R, B};
-        QTest::newRow("S mirror " + z) << sz << 5 << QList<int>{R, B, G, Y};
-        QTest::newRow("S flip " + z) << sz << 9 << QList<int>{Y, G, B, R};
+    const Geometry q{true, 240, 240, 256, 480};
+    for (const QSize picture : {QSize(), QSize(300, 200), QSize(200, 300)}) {
+        const QByteArray p = picture.isEmpty()
+            ? QByteArray()
+            : " picture " + QByteArray::number(picture.width()) + "x"
+                + QByteArray::number(picture.height());
+        for (int zoom : {256, 512, 1024}) {
+            // At 4x a cropped picture shows little more than the arrow.
+            if (zoom == 1024 && !picture.isEmpty())
+                continue;
+            Geometry rz = r, sz = s, qz = q;
+            rz.zoom = sz.zoom = qz.zoom = zoom;
+            const QByteArray z = " " + QByteArray::number(zoom) + p;
+            QTest::newRow("R" + z) << rz << 1 << QList<int>{R, G, B, Y} << picture;
+            QTest::newRow("R mirror" + z) << rz << 5 << QList<int>{G, R, Y, B} << picture;
+            QTest::newRow("R flip" + z) << rz << 9 << QList<int>{B, Y, R, G} << picture;
+            QTest::newRow("R both" + z) << rz << 13 << QList<int>{Y, B, G, R} << picture;
+            // Turned counter-clockwise: the scene's right column is the frame's top row.
+            QTest::newRow("S" + z) << sz << 1 << QList<int>{G, Y, R, B} << picture;
+            QTest::newRow("S mirror" + z) << sz << 5 << QList<int>{R, B, G, Y} << picture;
+            QTest::newRow("S flip" + z) << sz << 9 << QList<int>{Y, G, B, R} << picture;
+            QTest::newRow("S both" + z) << sz << 13 << QList<int>{B, R, Y, G} << picture;
+            QTest::newRow("square" + z) << qz << 1 << QList<int>{R, G, B, Y} << picture;
+            QTest::newRow("square both" + z) << qz << 13 << QList<int>{Y, B, G, R} << picture;
+        }
     }
 }
 
@@ -415,24 +475,95 @@ void TestCardCore::quarterPoints()
     QFETCH(Geometry, geometry);
     QFETCH(int, mode);
     QFETCH(QList<int>, colours);
-    TestCardScene scene;
-    FrameRenderer renderer(scene);
+    QFETCH(QSize, picture);
     std::vector<std::uint8_t> buf(std::size_t(geometry.stride) * geometry.height);
-    renderer.render(geometry, mode, SceneTime{1234, 5678}, buf.data(), buf.size());
+    if (picture.isEmpty()) {
+        TestCardScene scene;
+        FrameRenderer renderer(scene);
+        renderer.render(geometry, mode, SceneTime{1234, 5678}, buf.data(), buf.size());
+    } else {
+        PictureRenderer renderer;
+        renderer.render(geometry, mode, testCardPicture(picture.width(), picture.height()), 1,
+                        buf.data(), buf.size());
+    }
     const int x0 = geometry.width / 4, x1 = geometry.width - 1 - geometry.width / 4;
     const int y0 = geometry.height / 4, y1 = geometry.height - 1 - geometry.height / 4;
     QCOMPARE(int(pixel(buf, geometry, x0, y0)), colours[0]);
     QCOMPARE(int(pixel(buf, geometry, x1, y0)), colours[1]);
     QCOMPARE(int(pixel(buf, geometry, x0, y1)), colours[2]);
     QCOMPARE(int(pixel(buf, geometry, x1, y1)), colours[3]);
-    // Seen upright the arrow points up: the column through the middle is white below the
-    // tip and not above it.
-    if (geometry.upright && !(mode & 8) && geometry.zoom == 256) {
-        QCOMPARE(pixel(buf, geometry, geometry.width / 2, geometry.height * 40 / 100),
-                 TestCardScene::white);
-        QVERIFY(pixel(buf, geometry, geometry.width / 2, geometry.height * 34 / 100)
-                != TestCardScene::white);
-    }
+    // Seen upright the arrow points up, unless the card flips it.
+    QCOMPARE(arrowPointsUp(buf, geometry), !(mode & 8));
+}
+
+void TestCardCore::pictureFit_data()
+{
+    QTest::addColumn<QSize>("picture");
+    QTest::addColumn<Geometry>("geometry");
+    QTest::addColumn<int>("mode");
+    // The picture pixels shown by the frame's first and last pixel.
+    QTest::addColumn<QPoint>("first");
+    QTest::addColumn<QPoint>("last");
+
+    // Never stretched: the largest centred crop of the frame's proportions.
+    QTest::newRow("wide picture, square frame")
+        << QSize(400, 200) << Geometry{true, 200, 200, 256, 400} << 1 << QPoint(100, 0)
+        << QPoint(299, 199);
+    QTest::newRow("tall picture, landscape frame")
+        << QSize(200, 400) << Geometry{true, 200, 100, 256, 400} << 1 << QPoint(0, 150)
+        << QPoint(199, 249);
+    // A capture as large as the picture takes every pixel of it, none enlarged.
+    QTest::newRow("capture at the picture's size")
+        << QSize(480, 640) << Geometry{true, 480, 640, 256, 960} << 1 << QPoint(0, 0)
+        << QPoint(479, 639);
+    QTest::newRow("zoom 2: the central half")
+        << QSize(480, 640) << Geometry{true, 240, 320, 512, 480} << 1 << QPoint(120, 160)
+        << QPoint(359, 479);
+    QTest::newRow("zoom 4: the central quarter")
+        << QSize(480, 640) << Geometry{true, 240, 320, 1024, 480} << 1 << QPoint(180, 240)
+        << QPoint(299, 399);
+    // 'S': the first row is the crop's right column, read top to bottom.
+    QTest::newRow("S, wide picture")
+        << QSize(400, 200) << Geometry{false, 160, 240, 256, 320} << 1 << QPoint(349, 0)
+        << QPoint(50, 199);
+    QTest::newRow("mirrored") << QSize(400, 200) << Geometry{true, 200, 200, 256, 400} << 5
+                              << QPoint(299, 0) << QPoint(100, 199);
+    QTest::newRow("flipped") << QSize(400, 200) << Geometry{true, 200, 200, 256, 400} << 9
+                             << QPoint(100, 199) << QPoint(299, 0);
+    QTest::newRow("one pixel") << QSize(1, 1) << Geometry{true, 240, 160, 256, 480} << 1
+                               << QPoint(0, 0) << QPoint(0, 0);
+}
+
+void TestCardCore::pictureFit()
+{
+    QFETCH(QSize, picture);
+    QFETCH(Geometry, geometry);
+    QFETCH(int, mode);
+    QFETCH(QPoint, first);
+    QFETCH(QPoint, last);
+    PictureRenderer renderer;
+    QPoint p;
+    renderer.pictureCoordinates(geometry, mode, picture.width(), picture.height(), 0, 0, p.rx(),
+                                p.ry());
+    QCOMPARE(p, first);
+    renderer.pictureCoordinates(geometry, mode, picture.width(), picture.height(),
+                                geometry.width - 1, geometry.height - 1, p.rx(), p.ry());
+    QCOMPARE(p, last);
+}
+
+void TestCardCore::sourceFailureMakesCardAbsent()
+{
+    CardState s(0);
+    s.setSource(false, "cannot open /dev/video7");
+    QCOMPARE(QString::fromLatin1(s.statusWord().data(), 4), QString("sowp"));
+    QVERIFY(s.describe().find("source error cannot open /dev/video7\n") != std::string::npos);
+    s.setSource(false, "cannot open /dev/video7");  // each retry counts
+    QVERIFY(s.describe().find("source-failures 2\n") != std::string::npos);
+    s.setSource(true);
+    QCOMPARE(QString::fromLatin1(s.statusWord().data(), 4), QString("sowP"));
+    // A card taken out stays absent whatever its source does.
+    control(s, "present 0");
+    QCOMPARE(QString::fromLatin1(s.statusWord().data(), 4), QString("sowp"));
 }
 
 void TestCardCore::zoomField_data()
@@ -504,6 +635,8 @@ void TestCardCore::logLines()
     const char ctl[] = "busy  1\nshutter\n";
     log.control(ctl, sizeof ctl - 1, true);
     log.control("bogus\n", 6, false);
+    log.source(false, "Internal data stream error.\nmore");
+    log.source(true, "");
     control(s, "unplug");
     log.open(s.open(h));
     log.close();
@@ -511,6 +644,7 @@ void TestCardCore::logLines()
                                  "write A\\x20B ignored unknown", "write B EIO", "read 4 4",
                                  "read 153600 EIO", "ioctl 0x5680 2", "ioctl 0x5681 0 ENOTTY",
                                  "control busy 1", "control shutter", "control bogus EINVAL",
+                                 "source error Internal data stream error. more", "source ok",
                                  "open ENODEV", "close"}));
 }
 

@@ -3,15 +3,23 @@
 #include "device/cameradevice.h"
 #include "tools/cardmount.h"
 #include "support/testaccount.h"
+#include "tools/testcard.h"
 
 #include <QImage>
 #include <QtTest>
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QSet>
+#include <QStandardPaths>
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
 #include <sys/stat.h>
+#include <functional>
 #include <sys/ioctl.h>
 #include <thread>
 
@@ -28,6 +36,33 @@ QList<int> quarterColours(const QImage& image, int w, int h)
 {
     const int x0 = w / 4, x1 = w - 1 - w / 4, y0 = h / 4, y1 = h - 1 - h / 4;
     return {at(image, x0, y0), at(image, x1, y0), at(image, x0, y1), at(image, x1, y1)};
+}
+
+QByteArray hashOf(const QImage& image)
+{
+    return QCryptographicHash::hash(
+        QByteArrayView(image.constBits(), image.sizeInBytes()), QCryptographicHash::Md5);
+}
+
+bool waitUntil(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms)
+            return false;
+        QTest::qWait(50);
+    }
+    return true;
+}
+
+bool haveGstreamer()
+{
+#ifdef CARD_HAVE_GSTREAMER
+    return true;
+#else
+    return false;
+#endif
 }
 
 QImage previewImage()
@@ -64,10 +99,38 @@ private slots:
     void cleanExitOnSigterm();
     void nodesBelongToTheirOwner_data();
     void nodesBelongToTheirOwner();
+    void gstSourceFrames_data();
+    void gstSourceFrames();
+    void videoFileLoops();
+    void stalledSourceRepeatsLastFrame();
+    void failingSource_data();
+    void failingSource();
+    void sourceComesBack();
+    void webcam();
 
 private:
+    // The card anew with these emulator arguments.
+    void restartWith(const QStringList& arguments);
+    QString picturePath();
+
     CardMount* card = nullptr;
+    QTemporaryDir files;
 };
+
+void TestCardMount::restartWith(const QStringList& arguments)
+{
+    delete card;
+    card = new CardMount;
+    QVERIFY2(card->start(arguments), "the emulator did not report ready");
+}
+
+QString TestCardMount::picturePath()
+{
+    const QString path = files.path() + "/testcard.png";
+    if (!QFile::exists(path))
+        testCardPicture(300, 200).save(path);
+    return path;
+}
 
 void TestCardMount::init()
 {
@@ -129,18 +192,24 @@ void TestCardMount::framePlacement_data()
     QTest::addColumn<int>("height");
     QTest::addColumn<bool>("mirror");
     QTest::addColumn<QList<int>>("colours");
+    QTest::addColumn<bool>("picture");  // the test card as a still image of 300x200
 
-    QTest::newRow("R landscape") << true << 240 << 160 << false
-                                 << QList<int>{red, green, blue, yellow};
-    QTest::newRow("R full image") << true << 240 << 320 << false
-                                  << QList<int>{red, green, blue, yellow};
-    // Turned for a screen in rotation 1: the scene's right half is the frame's top.
-    QTest::newRow("S direct preview") << false << 160 << 240 << false
-                                      << QList<int>{green, yellow, red, blue};
-    QTest::newRow("R mirrored") << true << 240 << 160 << true
-                                << QList<int>{yellow, blue, green, red};
-    QTest::newRow("S mirrored") << false << 160 << 240 << true
-                                << QList<int>{blue, red, yellow, green};
+    for (bool picture : {false, true}) {
+        const QByteArray p = picture ? " (image)" : "";
+        QTest::newRow("R landscape" + p) << true << 240 << 160 << false
+                                         << QList<int>{red, green, blue, yellow} << picture;
+        QTest::newRow("R full image" + p) << true << 240 << 320 << false
+                                          << QList<int>{red, green, blue, yellow} << picture;
+        // Turned for a screen in rotation 1: the scene's right half is the frame's top.
+        QTest::newRow("S direct preview" + p) << false << 160 << 240 << false
+                                              << QList<int>{green, yellow, red, blue} << picture;
+        QTest::newRow("R square" + p) << true << 240 << 240 << false
+                                      << QList<int>{red, green, blue, yellow} << picture;
+        QTest::newRow("R mirrored" + p) << true << 240 << 160 << true
+                                        << QList<int>{yellow, blue, green, red} << picture;
+        QTest::newRow("S mirrored" + p) << false << 160 << 240 << true
+                                        << QList<int>{blue, red, yellow, green} << picture;
+    }
 }
 
 void TestCardMount::framePlacement()
@@ -150,6 +219,9 @@ void TestCardMount::framePlacement()
     QFETCH(int, height);
     QFETCH(bool, mirror);
     QFETCH(QList<int>, colours);
+    QFETCH(bool, picture);
+    if (picture)
+        restartWith({"--source", "image:" + picturePath()});
     CameraDevice device(card->node("vdc").constData());
     if (mirror)
         device.setMode(-1, -1, 1, 1);
@@ -163,7 +235,9 @@ void TestCardMount::framePlacement()
     if (height < image.height())
         QCOMPARE(at(image, 0, height), quint16(0));
     // The arrow, seen upright, points up: white below its tip on the middle line.
-    if (upright && !mirror) {
+    if (width == height) {
+        // A square view crops the picture's sides only.
+    } else if (upright && !mirror) {
         QCOMPARE(at(image, width / 2, height * 40 / 100), white);
         QVERIFY(at(image, width / 2, height * 33 / 100) != white);
     } else if (!upright && !mirror) {
@@ -178,15 +252,23 @@ void TestCardMount::zoom_data()
     QTest::addColumn<int>("zoom");
     QTest::addColumn<int>("tipPercent");  // the arrow's tip on the middle column
 
-    QTest::newRow("256 whole field") << 256 << 36;
-    QTest::newRow("512 central half") << 512 << 22;
-    QTest::newRow("1024 central quarter") << 1024 << 0;
+    QTest::addColumn<bool>("picture");
+
+    QTest::newRow("256 whole field") << 256 << 36 << false;
+    QTest::newRow("512 central half") << 512 << 22 << false;
+    QTest::newRow("1024 central quarter") << 1024 << 0 << false;
+    // The 240x320 view crops the 300x200 picture's sides: top to bottom is the same.
+    QTest::newRow("256 whole field (image)") << 256 << 36 << true;
+    QTest::newRow("512 central half (image)") << 512 << 22 << true;
 }
 
 void TestCardMount::zoom()
 {
     QFETCH(int, zoom);
     QFETCH(int, tipPercent);
+    QFETCH(bool, picture);
+    if (picture)
+        restartWith({"--source", "image:" + picturePath()});
     CameraDevice device(card->node("vdc").constData());
     QImage image = previewImage();
     QVERIFY(device.sendGeometry(image, true, 240, 320, zoom));
@@ -196,7 +278,9 @@ void TestCardMount::zoom()
         if (at(image, 120, y) == white)
             tip = y;
     }
-    QVERIFY2(qAbs(tip - 320 * tipPercent / 100) <= 2, qPrintable(QString::number(tip)));
+    // A picture's pixel covers up to 3.2 frame rows at 2x.
+    const int tolerance = picture ? 2 + zoom / 128 : 2;
+    QVERIFY2(qAbs(tip - 320 * tipPercent / 100) <= tolerance, qPrintable(QString::number(tip)));
     QCOMPARE(quarterColours(image, 240, 320), (QList<int>{red, green, blue, yellow}));
 }
 
@@ -469,6 +553,180 @@ void TestCardMount::nodesBelongToTheirOwner()
         QCOMPARE(card->stateValue("buzzer"), QByteArray("0"));
         QCOMPARE(card->stateValue("status"), QByteArray("sowP"));
     }
+}
+
+// ---- sources through GStreamer, failing sources ------------------------------------------
+
+void TestCardMount::gstSourceFrames_data()
+{
+    QTest::addColumn<QString>("pipeline");
+    QTest::addColumn<int>("colour");  // of every pixel; -1: frames that move
+
+    QTest::newRow("red") << "videotestsrc pattern=red" << int(red);
+    QTest::newRow("blue, small source enlarged")
+        << "videotestsrc pattern=blue ! video/x-raw,width=16,height=12" << int(blue);
+    QTest::newRow("ball") << "videotestsrc pattern=ball ! video/x-raw,framerate=25/1" << -1;
+}
+
+void TestCardMount::gstSourceFrames()
+{
+    if (!haveGstreamer())
+        QSKIP("this build has no GStreamer");
+    QFETCH(QString, pipeline);
+    QFETCH(int, colour);
+    restartWith({"--source", "gst:" + pipeline});
+    CameraDevice device(card->node("vdc").constData());
+    QCOMPARE(device.readStatus(), int(CameraDevice::CardPresent));
+    QImage image = previewImage();
+    QVERIFY(device.sendGeometry(image, true, 240, 160, 256));
+    QList<QByteArray> seen;
+    for (int i = 0; i < 4; ++i) {
+        QVERIFY(device.readFrame(image));
+        const QImage frame = image.copy(0, 0, 240, 160);
+        if (colour >= 0) {
+            QImage expected(240, 160, QImage::Format_RGB16);
+            for (int y = 0; y < expected.height(); ++y)
+                std::fill_n(reinterpret_cast<quint16*>(expected.scanLine(y)), expected.width(),
+                            quint16(colour));
+            QCOMPARE(frame, expected);
+        }
+        seen << hashOf(frame);
+    }
+    // Each read waits for a newer frame, so a moving picture never repeats itself.
+    if (colour < 0) {
+        for (int i = 1; i < seen.size(); ++i)
+            QVERIFY2(seen[i] != seen[i - 1], qPrintable(QString::number(i)));
+    }
+}
+
+void TestCardMount::videoFileLoops()
+{
+    if (!haveGstreamer())
+        QSKIP("this build has no GStreamer");
+    const QString launcher = QStandardPaths::findExecutable("gst-launch-1.0");
+    if (launcher.isEmpty())
+        QSKIP("no gst-launch-1.0 to write the video with");
+    // Six frames of raw video, no codec: the ball at six places, ten frames a second.
+    const QString video = files.path() + "/ball.mkv";
+    QProcess writer;
+    writer.start(launcher, {"-q", "videotestsrc", "num-buffers=6", "pattern=ball", "!",
+                            "video/x-raw,format=I420,width=64,height=48,framerate=10/1", "!",
+                            "matroskamux", "!", "filesink", "location=" + video});
+    QVERIFY(writer.waitForFinished(20000));
+    QCOMPARE(writer.exitCode(), 0);
+    restartWith({"--source", "video:" + video});
+
+    CameraDevice device(card->node("vdc").constData());
+    QImage image(64, 48, QImage::Format_RGB16);
+    QVERIFY(device.sendGeometry(image, true, 64, 48, 256));
+    QList<QByteArray> frames;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 2000) {
+        QVERIFY(device.readFrame(image));
+        frames << hashOf(image);
+    }
+    QSet<QByteArray> distinct(frames.begin(), frames.end());
+    QVERIFY2(distinct.size() >= 3 && distinct.size() <= 6,
+             qPrintable(QStringLiteral("%1 distinct frames").arg(distinct.size())));
+    // After the sixth frame the first comes again.
+    const int later = frames.indexOf(frames.first(), frames.indexOf(frames.first()) + 1);
+    QVERIFY2(later > 0 && frames.mid(1, later - 1).count(frames.first()) == 0,
+             "the video did not start over");
+    QCOMPARE(device.readStatus(), int(CameraDevice::CardPresent));
+}
+
+void TestCardMount::stalledSourceRepeatsLastFrame()
+{
+    if (!haveGstreamer())
+        QSKIP("this build has no GStreamer");
+    // One frame every ten seconds.
+    restartWith({"--source", "gst:videotestsrc pattern=green ! video/x-raw,framerate=1/10"});
+    CameraDevice device(card->node("vdc").constData());
+    QImage image = previewImage();
+    QVERIFY(device.sendGeometry(image, true, 240, 160, 256));
+    QVERIFY(device.readFrame(image));
+    image.fill(0);
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(device.readFrame(image));
+    // The last frame again, after a second rather than after the source's ten.
+    QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+    QCOMPARE(at(image, 120, 80), green);
+    QCOMPARE(device.readStatus(), int(CameraDevice::CardPresent));
+}
+
+void TestCardMount::failingSource_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<bool>("gstreamer");
+    QTest::addColumn<QString>("reason");  // part of the logged reason
+
+    QTest::newRow("no such device") << "v4l2:/dev/nonexistent" << true << "/dev/nonexistent";
+    QTest::newRow("no such video") << "video:/nonexistent/clip.mkv" << true
+                                   << "/nonexistent/clip.mkv";
+    QTest::newRow("pipeline error") << "gst:nosuchelement" << true << "nosuchelement";
+    QTest::newRow("no such image") << "image:/nonexistent/still.png" << false << "still.png";
+}
+
+void TestCardMount::failingSource()
+{
+    QFETCH(QString, source);
+    QFETCH(bool, gstreamer);
+    QFETCH(QString, reason);
+    if (gstreamer && !haveGstreamer())
+        QSKIP("this build has no GStreamer");
+    restartWith({"--source", source});
+    CameraDevice device(card->node("vdc").constData());
+    QVERIFY(device.isOpen());
+    QCOMPARE(device.readStatus(), 0);
+    QCOMPARE(card->stateValue("status"), QByteArray("sowp"));
+    const QStringList lines = card->logLines();
+    QVERIFY2(!lines.isEmpty() && lines.first().startsWith("source error ")
+                 && lines.first().contains(reason),
+             qPrintable(lines.join('\n')));
+    // Tried again every second, logged once.
+    QVERIFY(waitUntil([&] { return card->stateValue("source-failures").toInt() >= 3; }, 5000));
+    QCOMPARE(card->logLines().filter("source ").size(), 1);
+    QVERIFY(card->stop());
+}
+
+void TestCardMount::sourceComesBack()
+{
+    // An image is read at each start: the card comes up absent and finds it a second later.
+    const QString path = files.path() + "/later.png";
+    restartWith({"--source", "image:" + path});
+    CameraDevice device(card->node("vdc").constData());
+    QCOMPARE(device.readStatus(), 0);
+    QVERIFY2(card->logLines().value(0).startsWith("source error ")
+                 && card->logLines().value(0).contains(path),
+             qPrintable(card->logLines().join('\n')));
+    QVERIFY(testCardPicture(300, 200).save(path));
+    QVERIFY(waitUntil([&] { return device.readStatus() == int(CameraDevice::CardPresent); }, 5000));
+    QCOMPARE(card->logLines().filter("source ").last(), QString("source ok"));
+    QImage image = previewImage();
+    QVERIFY(device.sendGeometry(image, true, 240, 160, 256));
+    QVERIFY(device.readFrame(image));
+    QCOMPARE(quarterColours(image, 240, 160), (QList<int>{red, green, blue, yellow}));
+}
+
+void TestCardMount::webcam()
+{
+    if (!haveGstreamer())
+        QSKIP("this build has no GStreamer");
+    const QStringList devices = QDir("/dev").entryList({"video*"}, QDir::System);
+    if (devices.isEmpty())
+        QSKIP("no /dev/video* on this machine");
+    restartWith({"--source", "v4l2:/dev/" + devices.first()});
+    CameraDevice device(card->node("vdc").constData());
+    if (device.readStatus() != int(CameraDevice::CardPresent))
+        QSKIP(qPrintable("/dev/" + devices.first() + " gives no frames: "
+                         + card->logLines().join(' ')));
+    QImage image(480, 640, QImage::Format_RGB16);
+    image.fill(0x1234);
+    QVERIFY(device.sendGeometry(image, true, 480, 640, 256));
+    QVERIFY(device.readFrame(image));
+    QVERIFY(at(image, 240, 320) != 0x1234);
 }
 
 QTEST_GUILESS_MAIN(TestCardMount)

@@ -3,7 +3,7 @@
  * the card's kernel driver, so that the camera application runs on any Linux machine.
  *
  *   camera-card-emulator --mount DIR [--owner USER[:GROUP]] [--link] [--log FILE]
- *                        [--scene FILE] [--frame-ms N]
+ *                        [--source SPEC] [--frame-ms N]
  *   camera-card-emulator --help | --version
  *
  * DIR (created if missing) then holds
@@ -23,6 +23,10 @@
  * "ready" on stdout means the mount is usable. SIGINT or SIGTERM unmounts and exits.
  * --link (root only) points /dev/orvane_vdc and /dev/orvane_buz at DIR/vdc and DIR/buz for
  * the run. --log FILE writes one line per operation (see core/cardlog.h).
+ * --source SPEC: what the sensor sees (see sources/sources.h): the synthetic test card, a
+ * still image, a video, a webcam or a GStreamer pipeline. A frame read waits for a source
+ * frame newer than the last one delivered, one second at most; a source that fails makes
+ * the card report itself absent until it works again. --scene FILE is --source image:FILE.
  *
  * Example:
  *   camera-card-emulator --mount /tmp/card &
@@ -33,11 +37,11 @@
 
 #include "tools/card-emulator/core/cardlog.h"
 #include "tools/card-emulator/core/cardstate.h"
+#include "tools/card-emulator/core/picturerenderer.h"
 #include "tools/card-emulator/core/scene.h"
+#include "tools/card-emulator/sources/sources.h"
 
 #include <fuse_lowlevel.h>
-
-#include <QImage>
 
 #include <cerrno>
 #include <chrono>
@@ -69,12 +73,20 @@ constexpr NodeEntry nodes[] = {{"vdc", VdcIno}, {"buz", BuzIno}, {"control", Con
 constexpr unsigned maxTransfer = 1024 * 1024;
 
 struct Emulator {
-    std::mutex lock;  // guards state, renderer and the log's order
+    std::mutex lock;  // guards state, renderers, the log's order and `delivered`
     card::CardState state;
-    std::unique_ptr<card::Scene> scene;
-    std::unique_ptr<card::FrameRenderer> renderer;
+    card::TestCardScene scene;
+    card::FrameRenderer renderer{scene};
+    std::unique_ptr<card::FrameSource> source;  // none: the test card
+    card::PictureRenderer pictures;
+    std::uint64_t delivered = 0;  // the number of the last source frame read
+    bool sourceWorking = true;
+    std::string sourceFailure;
     card::CardLog log;
 };
+
+// A stalled source delivers its last frame again after this long.
+constexpr int staleFrameMs = 1000;
 
 Emulator* emu = nullptr;
 
@@ -244,8 +256,18 @@ void readVdc(fuse_req_t req, size_t size, struct fuse_file_info* fi)
         delayMs = emu->state.frameDelayMs();
     }
     // The wait for the next frame holds no lock: control writes go on meanwhile.
+    const auto begin = std::chrono::steady_clock::now();
     if (delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    if (size != 4 && emu->source && !emu->source->still()) {
+        std::uint64_t after;
+        {
+            std::lock_guard<std::mutex> g(emu->lock);
+            after = emu->delivered;
+        }
+        std::uint64_t number;
+        emu->source->waitNewer(after, begin + std::chrono::milliseconds(staleFrameMs), number);
+    }
 
     std::vector<std::uint8_t>& buffer = replyBuffer(size);
     card::ReadPlan plan;
@@ -255,9 +277,13 @@ void readVdc(fuse_req_t req, size_t size, struct fuse_file_info* fi)
         if (!plan.error) {
             if (plan.status)
                 std::memcpy(buffer.data(), plan.word.data(), 4);
-            else
-                emu->renderer->render(emu->state.geometry(), emu->state.mode(), plan.time,
-                                      buffer.data(), size);
+            else if (emu->source) {
+                const card::FramePtr frame = emu->source->newest(emu->delivered);
+                emu->pictures.render(emu->state.geometry(), emu->state.mode(), frame,
+                                     emu->delivered, buffer.data(), size);
+            } else
+                emu->renderer.render(emu->state.geometry(), emu->state.mode(), plan.time,
+                                     buffer.data(), size);
         }
         emu->log.read(size, plan.length, plan.error);
     }
@@ -368,7 +394,7 @@ const struct fuse_lowlevel_ops cardOps = [] {
 struct Options {
     std::string mount;
     std::string logFile;
-    std::string sceneFile;
+    std::string source = "pattern";
     std::string owner;
     bool link = false;
     int frameMs = 30;
@@ -377,7 +403,8 @@ struct Options {
 void usage(std::FILE* out = stderr)
 {
     std::fprintf(out, "usage: camera-card-emulator --mount DIR [--owner USER[:GROUP]] [--link] "
-                      "[--log FILE] [--scene FILE] [--frame-ms N]\n");
+                      "[--log FILE] [--source SPEC] [--frame-ms N]\nsources:\n%s",
+                 card::sourceHelp().c_str());
 }
 
 bool parseOptions(int argc, char** argv, Options& o)
@@ -389,8 +416,10 @@ bool parseOptions(int argc, char** argv, Options& o)
             o.mount = argv[++i];
         else if (a == "--log" && hasValue)
             o.logFile = argv[++i];
+        else if (a == "--source" && hasValue)
+            o.source = argv[++i];
         else if (a == "--scene" && hasValue)
-            o.sceneFile = argv[++i];
+            o.source = std::string("image:") + argv[++i];
         else if (a == "--owner" && hasValue)
             o.owner = argv[++i];
         else if (a == "--frame-ms" && hasValue) {
@@ -488,19 +517,15 @@ int answerInfoOption(int argc, char** argv)
     return -1;
 }
 
-std::unique_ptr<card::Scene> loadScene(const std::string& file)
+// The source's state reaches the status word and, when it changes, the log.
+void reportSource(bool working, const std::string& reason)
 {
-    if (file.empty())
-        return std::make_unique<card::TestCardScene>();
-    QImage image(QString::fromLocal8Bit(file.c_str()));
-    if (image.isNull())
-        return nullptr;
-    image = image.convertToFormat(QImage::Format_RGB16);
-    std::vector<std::uint16_t> pixels(std::size_t(image.width()) * image.height());
-    for (int y = 0; y < image.height(); ++y)
-        std::memcpy(pixels.data() + std::size_t(y) * image.width(), image.constScanLine(y),
-                    std::size_t(image.width()) * 2);
-    return std::make_unique<card::ImageScene>(image.width(), image.height(), std::move(pixels));
+    std::lock_guard<std::mutex> g(emu->lock);
+    emu->state.setSource(working, reason);
+    if (working != emu->sourceWorking || (!working && reason != emu->sourceFailure))
+        emu->log.source(working, reason);
+    emu->sourceWorking = working;
+    emu->sourceFailure = reason;
 }
 
 constexpr const char* linkPaths[2] = {"/dev/orvane_vdc", "/dev/orvane_buz"};
@@ -581,13 +606,12 @@ int main(int argc, char** argv)
     const std::filesystem::path mount = std::filesystem::absolute(options.mount, ec);
 
     Emulator emulator;
-    emulator.scene = loadScene(options.sceneFile);
-    if (!emulator.scene) {
-        std::fprintf(stderr, "camera-card-emulator: cannot read scene %s\n",
-                     options.sceneFile.c_str());
-        return 1;
+    std::string sourceError;
+    if (!card::makeSource(options.source, emulator.source, sourceError)) {
+        std::fprintf(stderr, "camera-card-emulator: %s\n", sourceError.c_str());
+        usage();
+        return 2;
     }
-    emulator.renderer = std::make_unique<card::FrameRenderer>(*emulator.scene);
     emulator.state = card::CardState(options.frameMs);
     if (!options.logFile.empty() && !emulator.log.openFile(options.logFile.c_str())) {
         std::fprintf(stderr, "camera-card-emulator: cannot write log %s\n",
@@ -595,6 +619,12 @@ int main(int argc, char** argv)
         return 1;
     }
     emu = &emulator;
+    // A source that does not work yet leaves the card absent; the emulator serves anyway.
+    std::unique_ptr<card::SourceRunner> runner;
+    if (emulator.source) {
+        runner = std::make_unique<card::SourceRunner>(*emulator.source, reportSource);
+        runner->run();
+    }
 
     ArgsHolder holder;
     char maxRead[32];

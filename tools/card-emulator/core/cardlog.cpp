@@ -129,3 +129,20 @@ void CardLog::control(const char* data, std::size_t length, bool accepted)
 }
 
 }  // namespace card
+
+namespace card {
+
+void CardLog::source(bool working, const std::string& reason)
+{
+    if (working) {
+        line("source ok");
+        return;
+    }
+    // One line whatever the library's message holds.
+    std::string text = "source error ";
+    for (char c : reason)
+        text += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? ' ' : c;
+    line(text);
+}
+
+}  // namespace card

@@ -10,6 +10,8 @@
 //                        a suffix " ENOTTY"/" EINVAL" when refused
 //   control <command>    one control command as applied; a refused write is logged whole
 //                        with the suffix " EINVAL"
+//   source error <why>   the picture source failed: the card reports itself absent
+//   source ok            the source works again after a failure
 // The buzzer's own open and close are not logged.
 #include "tools/card-emulator/core/cardstate.h"
 
@@ -37,6 +39,7 @@ public:
     void read(std::size_t asked, std::size_t returned, int error);
     void ioctl(const char* what, unsigned request, std::uintptr_t argument, int error);
     void control(const char* data, std::size_t length, bool accepted);
+    void source(bool working, const std::string& reason);
 
     static const char* errorName(int error);
 

@@ -49,7 +49,7 @@ void CardState::setMode(int bits, std::uint64_t nowMs)
 
 std::array<char, 4> CardState::statusWord() const
 {
-    const bool flags[4] = {shutter, orientation, busy, present};
+    const bool flags[4] = {shutter, orientation, busy, present && sourceWorking};
     std::array<char, 4> word{};
     for (int i = 0; i < 4; ++i)
         word[i] = flags[i] ? statusLetters[i] : char(statusLetters[i] - 'A' + 'a');
@@ -178,6 +178,14 @@ void CardState::apply(const ControlCommand& c, std::uint64_t)
     }
 }
 
+void CardState::setSource(bool working, const std::string& reason)
+{
+    if (!working)
+        ++sourceFailures;  // every failed start counts, so retries show
+    sourceWorking = working;
+    sourceFailure = working ? std::string() : reason;
+}
+
 std::string CardState::describe() const
 {
     const std::array<char, 4> word = statusWord();
@@ -196,7 +204,10 @@ std::string CardState::describe() const
                   int(present), int(isPlugged), frameMs, failReads, shortRead, failWrites,
                   opens, reads, writes, (unsigned long)frames, ignored, failed, shutterDone,
                   clears, buzzes);
-    return text;
+    std::string all = text;
+    all += sourceWorking ? "source ok\n" : "source error " + sourceFailure + "\n";
+    all += "source-failures " + std::to_string(sourceFailures) + "\n";
+    return all;
 }
 
 }  // namespace card

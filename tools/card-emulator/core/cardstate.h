@@ -46,6 +46,9 @@ public:
     // The buzzer's one request; false for anything else.
     bool buzzer(unsigned request, std::uintptr_t argument);
     void apply(const ControlCommand& command, std::uint64_t nowMs);
+    // The picture source works (or not, and why); a card without a working source reports
+    // itself absent.
+    void setSource(bool working, const std::string& reason = {});
 
     std::array<char, 4> statusWord() const;
     // The state and counters as "name value" lines.
@@ -70,6 +73,9 @@ private:
     bool isPlugged = true;
     std::uint64_t card = 1;  // changes at every unplug: descriptors of an old card stay dead
     int frameMs;
+    bool sourceWorking = true;
+    std::string sourceFailure;
+    unsigned long sourceFailures = 0;
     unsigned long failReads = 0;
     long shortRead = -1;
     unsigned long failWrites = 0;

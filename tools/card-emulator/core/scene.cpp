@@ -110,21 +110,24 @@ bool TestCardScene::overlayAt(std::uint32_t u, std::uint32_t v, const SceneTime&
     return false;
 }
 
-ImageScene::ImageScene(int width, int height, std::vector<std::uint16_t> pixels)
-    : w(width), h(height), data(std::move(pixels))
+std::size_t placeRows(const std::uint16_t* packed, const Geometry& g, std::uint8_t* out,
+                      std::size_t length)
 {
-    if (w <= 0 || h <= 0 || data.size() < std::size_t(w) * std::size_t(h)) {
-        w = 1;
-        h = 1;
-        data.assign(1, 0);
-    }
-}
+    const std::size_t rowBytes = std::size_t(g.width) * 2;
+    const std::size_t stride = std::size_t(g.stride);
+    std::size_t rows = 0;
+    if (length >= rowBytes)
+        rows = std::min<std::size_t>(std::size_t(g.height), (length - rowBytes) / stride + 1);
 
-std::uint16_t ImageScene::colourAt(std::uint32_t u, std::uint32_t v) const
-{
-    const int x = std::min(int((std::uint64_t(u) * w) >> 16), w - 1);
-    const int y = std::min(int((std::uint64_t(v) * h) >> 16), h - 1);
-    return data[std::size_t(y) * w + x];
+    std::size_t end = 0;  // first byte not written yet
+    for (std::size_t r = 0; r < rows; ++r) {
+        const std::size_t start = r * stride;
+        std::memset(out + end, 0, start - end);
+        std::memcpy(out + start, packed + r * g.width, rowBytes);
+        end = start + rowBytes;
+    }
+    std::memset(out + end, 0, length - end);
+    return rows;
 }
 
 FrameRenderer::FrameRenderer(const Scene& s)
@@ -179,26 +182,13 @@ void FrameRenderer::render(const Geometry& g, int mode, const SceneTime& time,
                            std::uint8_t* out, std::size_t length)
 {
     prepare(g, mode & 12);
-    const std::size_t rowBytes = std::size_t(g.width) * 2;
-    const std::size_t stride = std::size_t(g.stride);
-    std::size_t rows = 0;
-    if (length >= rowBytes)
-        rows = std::min<std::size_t>(std::size_t(g.height), (length - rowBytes) / stride + 1);
-
-    std::size_t end = 0;  // first byte not written yet
-    for (std::size_t r = 0; r < rows; ++r) {
-        const std::size_t start = r * stride;
-        std::memset(out + end, 0, start - end);
-        std::memcpy(out + start, still.data() + r * g.width, rowBytes);
-        end = start + rowBytes;
-    }
-    std::memset(out + end, 0, length - end);
+    const std::size_t rows = placeRows(still.data(), g, out, length);
 
     if (!scene.hasOverlay())
         return;
     const int yEnd = std::min(overlayY1, int(rows));
     for (int y = overlayY0; y < yEnd; ++y) {
-        std::uint8_t* line = out + std::size_t(y) * stride;
+        std::uint8_t* line = out + std::size_t(y) * std::size_t(g.stride);
         for (int x = overlayX0; x < overlayX1; ++x) {
             const std::uint32_t u = g.upright ? columnCoord[x] : rowCoord[y];
             const std::uint32_t v = g.upright ? rowCoord[y] : columnCoord[x];

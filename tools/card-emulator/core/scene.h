@@ -52,17 +52,11 @@ public:
     bool hasOverlay() const override { return true; }
 };
 
-// A picture (RGB565, row after row), stretched over the field of view.
-class ImageScene : public Scene {
-public:
-    ImageScene(int width, int height, std::vector<std::uint16_t> pixels);
-    std::uint16_t colourAt(std::uint32_t u, std::uint32_t v) const override;
-
-private:
-    int w;
-    int h;
-    std::vector<std::uint16_t> data;
-};
+// Puts a packed frame (width * height pixels) into a read buffer of `length` bytes: its rows
+// `geometry.stride` apart, as many whole rows as fit, everything else zero. Returns the rows
+// placed.
+std::size_t placeRows(const std::uint16_t* packed, const Geometry& geometry, std::uint8_t* out,
+                      std::size_t length);
 
 // Renders frames of one scene. Caches the still picture per geometry and mirror bits, so a
 // frame costs a copy plus the moving parts. Not thread-safe: one owner, under one lock.
