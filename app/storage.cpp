@@ -5,10 +5,12 @@
 #include "device/cameradevice.h"
 #include "options/captureformats.h"
 #include "storage/counter.h"
+#include "storage/exifblock.h"
 #include "storage/naming.h"
 #include "storage/picturewriter.h"
 #include "storage/storageprobe.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QImage>
 #include <QLCDNumber>
@@ -82,7 +84,20 @@ bool Camera::savePicture(QString& path)
     path = QFile::decodeName(QByteArray(buffer));
 
     const int q = values.quality ? values.qualityFine : values.qualityNormal;
-    if (!pictureWriter->write(*captureImage, path, values.saveFormat, q))
+    const PictureInfo info{QDateTime::currentDateTime(), "Orvane", "VDC camera card",
+                           "Orvane Camera " CAMERA_VERSION};
+    PictureWriter::Result result = pictureWriter->write(*captureImage, path, values.saveFormat, q, info);
+    // A file that appeared at the name meanwhile is kept: the picture takes the next number.
+    for (int attempt = 0; result == PictureWriter::NameTaken && attempt < 100; ++attempt) {
+        if (!makePictureName(values.saveTo, buffer, sizeof buffer, &number))
+            break;
+        if (values.remainFlags & RemainShowsSerial)
+            LCDNumber1->display(number);
+        path = QFile::decodeName(QByteArray(buffer));
+        result = pictureWriter->place(path);
+    }
+    pictureWriter->discard();
+    if (result != PictureWriter::Written)
         return false;
     values.serial = number;
     return true;

@@ -1,5 +1,8 @@
 #include "storage/naming.h"
 
+#include "storage/picturewriter.h"
+#include "storage/storageprobe.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -79,4 +82,17 @@ char* makePictureName(const char* base, bool memoryCard, const char* prefix,
     if (number)
         *number = int(value);
     return buffer;
+}
+
+void removeStalePictureTemporaries(const char* home, const char* cardFolder)
+{
+    for (const int index : {InternalStorage, MemoryCard}) {
+        char buffer[300];
+        if (!storageBasePath(index, home, cardFolder, buffer, sizeof buffer))
+            continue;
+        if (index == MemoryCard)
+            removeStaleTemporaries(buffer);
+        if (append(buffer, sizeof buffer, pictureFolder))
+            removeStaleTemporaries(buffer);
+    }
 }

@@ -11,3 +11,8 @@
 // folder is taken by a file.
 char* makePictureName(const char* base, bool memoryCard, const char* prefix,
                       const char* suffix, char* buffer, size_t size, int* number);
+
+// Removes the writer's stale temporary files from every folder pictures can land in: the
+// picture folder of the internal storage (base folder `home`, "/home/" when null), and the
+// memory card's picture folder and top folder.
+void removeStalePictureTemporaries(const char* home, const char* cardFolder);

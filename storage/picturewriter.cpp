@@ -1,30 +1,284 @@
 #include "storage/picturewriter.h"
 
+#include "storage/exifblock.h"
 #include "storage/rgbexpand.h"
 
+#include <QBuffer>
 #include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
 #include <QImageWriter>
-#include <QSaveFile>
+#include <QRandomGenerator>
 
-bool PictureWriter::write(const QImage& frame, const QString& path, const char* format,
-                          int quality)
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+PictureWriter::TestSeams PictureWriter::testSeams;
+
+namespace {
+
+const char temporaryMark[] = ".camera-part-";
+constexpr int randomChars = 6;
+constexpr time_t staleAfterSeconds = 60;
+
+// A descriptor closed on every path.
+class Fd {
+public:
+    explicit Fd(int fd) : fd(fd) {}
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int release()
+    {
+        const int kept = fd;
+        fd = -1;
+        return kept;
+    }
+    int fd;
+};
+
+bool writeAll(int fd, const QByteArray& bytes)
 {
+    const char* data = bytes.constData();
+    size_t left = size_t(bytes.size());
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        left -= size_t(n);
+    }
+    return true;
+}
+
+// On the medium, as QSaveFile makes sure before its rename; a file system that cannot
+// sync (EINVAL) has nothing more to do.
+bool syncData(int fd)
+{
+    return ::fdatasync(fd) == 0 || errno == EINVAL;
+}
+
+QByteArray folderOf(const QByteArray& path)
+{
+    const int slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+QByteArray randomText()
+{
+    static const char chars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray text(randomChars, '\0');
+    for (char& c : text)
+        c = chars[QRandomGenerator::global()->bounded(int(sizeof chars - 1))];
+    return text;
+}
+
+} // namespace
+
+PictureWriter::PictureWriter() = default;
+
+PictureWriter::~PictureWriter()
+{
+    discard();
+}
+
+PictureWriter::Result PictureWriter::write(const QImage& frame, const QString& path,
+                                           const char* format, int quality,
+                                           const PictureInfo& info)
+{
+    discard();
     // 24-bit RGB holds the same colours as 32-bit RGB and is the layout the JPEG writer
     // takes without converting each pixel again; the file's bytes are the same.
     expandRgb565(frame, rgb);
 
-    // Written beside its name and renamed into place when complete, so no reader sees
-    // a partial picture and a failed write leaves nothing at the name.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QImageWriter writer(&file, QByteArray(format));
+    // An empty format would leave the writer guessing from a buffer's contents; the
+    // name's suffix is what the user asked for.
+    QByteArray kind(format ? format : "");
+    if (kind.isEmpty())
+        kind = QFileInfo(path).suffix().toLatin1();
+    QBuffer buffer(&encoded);
+    if (!buffer.open(QIODevice::WriteOnly))
+        return Failed;
+    QImageWriter writer(&buffer, kind);
     writer.setQuality(quality);
-    // A small picture sits in the file's buffer until the flush, whose failure commit()
-    // would not report: a full disk would leave a cut picture under its name.
-    if (!writer.write(rgb) || !file.flush() || !file.commit()) {
-        file.cancelWriting();
+    if (!writer.write(rgb))
+        return Failed;
+    buffer.close();
+
+    // The EXIF segment goes in as the encoder left the stream: pixels and tables are the
+    // same bytes as without it. A picture whose block cannot be made is still saved.
+    QByteArray pieces[3];
+    const int at = exifInsertionPoint(encoded);
+    const QByteArray segment = at > 0
+        ? exifSegment(exifPayload(info, rgb.size(), int(std::lround(rgb.dotsPerMeterX() * 0.0254))))
+        : QByteArray();
+    if (segment.isEmpty()) {
+        pieces[0] = encoded;
+    } else {
+        pieces[0] = QByteArray::fromRawData(encoded.constData(), at);
+        pieces[1] = segment;
+        pieces[2] = QByteArray::fromRawData(encoded.constData() + at, encoded.size() - at);
+    }
+
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray name = target.mid(target.lastIndexOf('/') + 1);
+    if (!writeTemporary(folderOf(target), name, pieces, 3))
+        return Failed;
+    return place(path);
+}
+
+bool PictureWriter::writeTemporary(const QByteArray& folder, const QByteArray& name,
+                                   const QByteArray* pieces, int count)
+{
+    // An unnamed file needs no cleaning up whenever the camera stops.
+    Fd file(testSeams.noUnnamedFiles
+                ? -1
+                : ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    QByteArray named;
+    if (file.fd < 0) {
+        const QByteArray stem = folder + "/." + name + temporaryMark;
+        for (int attempt = 0; attempt < 100 && file.fd < 0; ++attempt) {
+            named = stem + randomText();
+            file.fd = ::open(named.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+            if (file.fd < 0 && errno != EEXIST)
+                return false;
+        }
+        if (file.fd < 0)
+            return false;
+    }
+    bool ok = true;
+    for (int i = 0; i < count && ok; ++i)
+        ok = writeAll(file.fd, pieces[i]);
+    ok = ok && syncData(file.fd);
+    if (named.isEmpty()) {
+        if (ok)
+            unnamedFd = file.release();
+        return ok;
+    }
+    // Some file systems report a failed write-back only when the file is closed.
+    ok = ::close(file.release()) == 0 && ok;
+    if (!ok) {
+        ::unlink(named.constData());
         return false;
     }
+    temporaryPath = named;
     return true;
+}
+
+PictureWriter::Result PictureWriter::place(const QString& path)
+{
+    if (unnamedFd < 0 && temporaryPath.isEmpty())
+        return Failed;
+    if (testSeams.beforePlacing)
+        testSeams.beforePlacing(path);
+    const QByteArray target = QFile::encodeName(path);
+    const Result result = unnamedFd >= 0 ? placeUnnamed(target) : placeNamed(target);
+    if (result == Written) {
+        if (unnamedFd >= 0)
+            ::close(unnamedFd);
+        unnamedFd = -1;
+        temporaryPath.clear();
+    } else if (result == Failed) {
+        discard();
+    }
+    return result;
+}
+
+// A link never replaces: an existing name fails with EEXIST.
+PictureWriter::Result PictureWriter::placeUnnamed(const QByteArray& target)
+{
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", unnamedFd);
+    if (::linkat(AT_FDCWD, self, AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) == 0)
+        return Written;
+    if (errno == EEXIST)
+        return NameTaken;
+    // Without /proc; works only with the right to open files by handle.
+    if (::linkat(unnamedFd, "", AT_FDCWD, target.constData(), AT_EMPTY_PATH) == 0)
+        return Written;
+    return errno == EEXIST ? NameTaken : Failed;
+}
+
+PictureWriter::Result PictureWriter::placeNamed(const QByteArray& target)
+{
+    const char* from = temporaryPath.constData();
+    if (!testSeams.noRenameNoReplace) {
+        if (::renameat2(AT_FDCWD, from, AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+            return Written;
+        if (errno == EEXIST)
+            return NameTaken;
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+            return Failed;
+    }
+    // Without a rename that refuses to replace, the name is claimed first by creating it
+    // exclusively; the rename then replaces only the camera's own empty claim.
+    Fd claim(::open(target.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666));
+    if (claim.fd < 0)
+        return errno == EEXIST ? NameTaken : Failed;
+    if (::rename(from, target.constData()) == 0)
+        return Written;
+    ::unlink(target.constData());
+    return Failed;
+}
+
+void PictureWriter::discard()
+{
+    if (unnamedFd >= 0)
+        ::close(unnamedFd);
+    unnamedFd = -1;
+    if (!temporaryPath.isEmpty())
+        ::unlink(temporaryPath.constData());
+    temporaryPath.clear();
+}
+
+bool PictureWriter::isTemporaryName(const char* name)
+{
+    const size_t length = std::strlen(name);
+    const size_t mark = sizeof temporaryMark - 1;
+    if (name[0] != '.' || length < 2 + mark + randomChars)
+        return false;
+    const char* tail = name + length - randomChars;
+    if (std::memcmp(tail - mark, temporaryMark, mark) != 0)
+        return false;
+    for (int i = 0; i < randomChars; ++i) {
+        const char c = tail[i];
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+
+void removeStaleTemporaries(const char* folder)
+{
+    DIR* dir = folder ? ::opendir(folder) : nullptr;
+    if (!dir)
+        return;
+    const int dirFd = ::dirfd(dir);
+    const time_t now = std::time(nullptr);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!PictureWriter::isTemporaryName(entry->d_name))
+            continue;
+        struct stat st;
+        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (now - st.st_mtime < staleAfterSeconds && st.st_mtime - now < staleAfterSeconds)
+            continue;
+        ::unlinkat(dirFd, entry->d_name, 0);
+    }
+    ::closedir(dir);
 }

@@ -1,18 +1,64 @@
 #pragma once
 // Writing one picture file. Serves Camera::savePicture.
+#include <QByteArray>
 #include <QImage>
 
+#include <functional>
+
 class QString;
+struct PictureInfo;
 
 class PictureWriter {
 public:
-    // Writes the 16-bit `frame` to `path` in `format` ("JPEG") with `quality`. The file
-    // appears under its name only when completely written; on failure nothing is left at
-    // the name.
-    bool write(const QImage& frame, const QString& path, const char* format, int quality);
+    enum Result { Failed, Written, NameTaken };
+
+    PictureWriter();
+    ~PictureWriter();
+    PictureWriter(const PictureWriter&) = delete;
+    PictureWriter& operator=(const PictureWriter&) = delete;
+
+    // Writes the 16-bit `frame` to `path` in `format` ("JPEG"; empty: as the name's suffix
+    // says) with `quality`; a JPEG carries the EXIF block of `info`. The file appears under
+    // its name only when completely written, and never replaces a file there: NameTaken
+    // then, and the picture waits for place() under another name. On failure nothing is
+    // left at the name or beside it.
+    Result write(const QImage& frame, const QString& path, const char* format, int quality,
+                 const PictureInfo& info);
+    // Puts the picture that met a taken name at `path` instead, by the same rule.
+    Result place(const QString& path);
+    // Drops a picture that met a taken name.
+    void discard();
+
+    // Where the file system cannot make a file without a name, the picture is written
+    // beside its name as ".NAME.camera-part-XXXXXX" until it is complete.
+    static bool isTemporaryName(const char* name);
+
+    // For tests: behave as on a file system without unnamed files or without a rename that
+    // refuses to replace (FAT on old kernels), and act just before each placing.
+    struct TestSeams {
+        bool noUnnamedFiles = false;
+        bool noRenameNoReplace = false;
+        std::function<void(const QString& path)> beforePlacing;
+    };
+    static TestSeams testSeams;
 
 private:
-    // The picture as the JPEG writer takes it, kept between saves so that a picture costs
-    // no fresh memory.
+    bool writeTemporary(const QByteArray& folder, const QByteArray& name,
+                        const QByteArray* pieces, int count);
+    Result placeUnnamed(const QByteArray& target);
+    Result placeNamed(const QByteArray& target);
+
+    // The picture as the JPEG writer takes it and the encoded bytes, kept between saves so
+    // that a picture costs no fresh memory.
     QImage rgb;
+    QByteArray encoded;
+    // The complete picture not yet under its name: an open unnamed file, or a named
+    // temporary file (then `temporaryPath` is set and the descriptor closed).
+    int unnamedFd = -1;
+    QByteArray temporaryPath;
 };
+
+// Removes what saves cut short (a killed camera) left in `folder`: files named as the
+// writer's temporary files that have not changed for a minute (a younger one may still be
+// written by another camera). Nothing else, and never a folder or a link.
+void removeStaleTemporaries(const char* folder);

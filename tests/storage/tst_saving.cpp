@@ -1,10 +1,14 @@
-// Saving a picture: the file written, the serial advanced only on success, nothing left
-// behind by a failed write, and the quality reaching the encoder.
+// Saving a picture: the file written with its EXIF block, the serial advanced only on
+// success, nothing left behind by a failed write, no file replaced that appeared at the
+// name, stale temporary files removed at start, and the quality reaching the encoder.
 #include "support/testenvironment.h"
 #include "tools/cardmount.h"
 
+#include "storage/exifblock.h"
 #include "storage/picturewriter.h"
 #include "storage/storageprobe.h"
+
+#include <libexif/exif-data.h>
 
 #include <QBuffer>
 #include <QDirIterator>
@@ -92,14 +96,96 @@ int picturesFitting(const QString& folder, int kib)
     return int(qMin<qint64>(qint64(fs.f_bfree) / perPicture, 99999));
 }
 
+// The file's bytes without the APP1 segment that follows SOI and JFIF APP0.
+QByteArray withoutExifSegment(const QByteArray& jpeg)
+{
+    int at = 2;
+    const auto* b = reinterpret_cast<const unsigned char*>(jpeg.constData());
+    if (jpeg.size() > 6 && b[at] == 0xFF && b[at + 1] == 0xE0)
+        at += 2 + ((b[at + 2] << 8) | b[at + 3]);
+    if (jpeg.size() < at + 4 || b[at] != 0xFF || b[at + 1] != 0xE1)
+        return jpeg;
+    return jpeg.left(at) + jpeg.mid(at + 2 + ((b[at + 2] << 8) | b[at + 3]));
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The tags of an EXIF block as libexif reads them back.
+class ExifTags {
+public:
+    explicit ExifTags(ExifData* data) : data(data) {}
+    ~ExifTags()
+    {
+        if (data)
+            exif_data_unref(data);
+    }
+    ExifTags(const ExifTags&) = delete;
+    ExifTags& operator=(const ExifTags&) = delete;
+    bool isValid() const { return data != nullptr; }
+    ExifEntry* entry(ExifIfd ifd, ExifTag tag) const
+    {
+        return data ? exif_content_get_entry(data->ifd[ifd], tag) : nullptr;
+    }
+    QByteArray text(ExifIfd ifd, ExifTag tag) const
+    {
+        const ExifEntry* e = entry(ifd, tag);
+        if (!e || e->format != EXIF_FORMAT_ASCII || e->size == 0)
+            return "(none)";
+        return QByteArray(reinterpret_cast<const char*>(e->data), int(e->size) - 1);
+    }
+    long number(ExifIfd ifd, ExifTag tag) const
+    {
+        const ExifEntry* e = entry(ifd, tag);
+        const ExifByteOrder order = exif_data_get_byte_order(data);
+        if (e && e->format == EXIF_FORMAT_SHORT)
+            return exif_get_short(e->data, order);
+        if (e && e->format == EXIF_FORMAT_LONG)
+            return long(exif_get_long(e->data, order));
+        return -1;
+    }
+    ExifData* data;
+};
+
+// A file, folder or link at `path`, last changed `ageSeconds` ago.
+void makeEntry(const QString& path, const QString& kind, int ageSeconds)
+{
+    if (kind == "folder") {
+        QVERIFY(QDir().mkpath(path));
+    } else if (kind == "link") {
+        QFile target(path + ".target");
+        QVERIFY(target.open(QIODevice::WriteOnly));
+        QVERIFY(QFile::link(QFileInfo(target).fileName(), path));
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("left");
+    }
+    const struct timespec times[2] = {{time(nullptr) - ageSeconds, 0}, {time(nullptr) - ageSeconds, 0}};
+    QCOMPARE(utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
 } // namespace
 
 class TestSaving : public QObject {
     Q_OBJECT
 private slots:
+    void cleanup();
     void savesAndAdvancesTheSerial();
+    void pictureFiles_data();
+    void pictureFiles();
+    void exifOffsets_data();
+    void exifOffsets();
+    void nameTakenMeanwhile_data();
+    void nameTakenMeanwhile();
+    void staleTemporaries_data();
+    void staleTemporaries();
     void qualityReachesTheEncoder();
     void sameBytesAsFromThirtyTwoBits();
+    void fullStorageLeavesNothing_data();
     void fullStorageLeavesNothing();
     void refusedSaves_data();
     void refusedSaves();
@@ -126,6 +212,206 @@ void TestSaving::savesAndAdvancesTheSerial()
     QCOMPARE(filesUnder(env.home + "/Documents/Image_Files/"), QStringList({"pic0042.jpg", "pic0043.jpg"}));
 }
 
+void TestSaving::cleanup()
+{
+    PictureWriter::testSeams = PictureWriter::TestSeams();
+}
+
+void TestSaving::pictureFiles_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<bool>("exif");
+    QTest::newRow("JPEG") << QByteArray() << "pic0001.jpg" << QByteArray("jpeg") << true;
+    QTest::newRow("empty SaveFormat: as the suffix says")
+        << QByteArray("SaveFormat=\n") << "pic0001.jpg" << QByteArray("jpeg") << true;
+    QTest::newRow("PNG: no EXIF segment in it")
+        << QByteArray("SaveFormat=PNG\nNameSuffix=png\n") << "pic0001.png" << QByteArray("png") << false;
+}
+
+void TestSaving::pictureFiles()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(QString, name);
+    QFETCH(QByteArray, format);
+    QFETCH(bool, exif);
+    TestEnvironment env;
+    START_CARD(card, env);
+    env.writeSettings("[File]\n" + settings);
+    auto c = env.makeCamera();
+    // EXIF dates have whole seconds.
+    const QDateTime before = QDateTime::currentDateTime().addMSecs(-999);
+    QString path;
+    QVERIFY(c->savePicture(path));
+    const QDateTime after = QDateTime::currentDateTime();
+    QCOMPARE(path, env.home + "/Documents/Image_Files/" + name);
+
+    QImageReader reader(path);
+    QCOMPARE(reader.format(), format);
+    const QImage read = reader.read();
+    QCOMPARE(read.size(), QSize(480, 320));
+    const QByteArray bytes = readFile(path);
+    ExifTags tags(exif_data_new_from_data(reinterpret_cast<const unsigned char*>(bytes.constData()),
+                                          unsigned(bytes.size())));
+    QCOMPARE(tags.entry(EXIF_IFD_0, EXIF_TAG_MAKE) != nullptr, exif);
+    if (!exif)
+        return;
+
+    // The same pixels as the same frame written without the block.
+    QBuffer plain;
+    plain.open(QIODevice::WriteOnly);
+    QImageWriter writer(&plain, "JPEG");
+    writer.setQuality(c->settings().qualityNormal);
+    QVERIFY(writer.write(c->captureFrame().convertToFormat(QImage::Format_RGB32)));
+    QImage expected;
+    QVERIFY(expected.loadFromData(plain.data(), "JPEG"));
+    QCOMPARE(read.convertToFormat(QImage::Format_RGB32), expected.convertToFormat(QImage::Format_RGB32));
+    QCOMPARE(withoutExifSegment(bytes), plain.data());
+
+    QVERIFY(tags.isValid());
+    const QByteArray original = tags.text(EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL);
+    const QDateTime taken = QDateTime::fromString(QString::fromLatin1(original), "yyyy:MM:dd HH:mm:ss");
+    QVERIFY2(taken.isValid() && before <= taken && taken <= after, original.constData());
+    QCOMPARE(tags.text(EXIF_IFD_0, EXIF_TAG_DATE_TIME), original);
+    QDateTime local = taken;
+    local.setTimeSpec(Qt::LocalTime);
+    const int offset = local.offsetFromUtc() / 60;
+    QCOMPARE(tags.text(EXIF_IFD_EXIF, EXIF_TAG_OFFSET_TIME_ORIGINAL),
+             QString::asprintf("%c%02d:%02d", offset < 0 ? '-' : '+', qAbs(offset) / 60, qAbs(offset) % 60).toLatin1());
+    QCOMPARE(tags.number(EXIF_IFD_0, EXIF_TAG_ORIENTATION), 1L);
+    QCOMPARE(tags.number(EXIF_IFD_EXIF, EXIF_TAG_PIXEL_X_DIMENSION), 480L);
+    QCOMPARE(tags.number(EXIF_IFD_EXIF, EXIF_TAG_PIXEL_Y_DIMENSION), 320L);
+    QCOMPARE(tags.text(EXIF_IFD_0, EXIF_TAG_MAKE), QByteArray("Orvane"));
+    QCOMPARE(tags.text(EXIF_IFD_0, EXIF_TAG_MODEL), QByteArray("VDC camera card"));
+    QCOMPARE(tags.text(EXIF_IFD_0, EXIF_TAG_SOFTWARE), QByteArray("Orvane Camera " CAMERA_VERSION));
+}
+
+void TestSaving::exifOffsets_data()
+{
+    QTest::addColumn<int>("offsetSeconds");
+    QTest::addColumn<QByteArray>("offset");
+    QTest::addColumn<QByteArray>("date");
+    QTest::newRow("UTC") << 0 << QByteArray("+00:00") << QByteArray("2026:12:31 23:59:59");
+    QTest::newRow("half an hour east") << 19800 << QByteArray("+05:30") << QByteArray("2027:01:01 05:29:59");
+    QTest::newRow("half an hour west") << -12600 << QByteArray("-03:30") << QByteArray("2026:12:31 20:29:59");
+    QTest::newRow("fourteen hours east") << 50400 << QByteArray("+14:00") << QByteArray("2027:01:01 13:59:59");
+    QTest::newRow("twelve hours west") << -43200 << QByteArray("-12:00") << QByteArray("2026:12:31 11:59:59");
+}
+
+// The date as the clock on the wall showed it, and its offset from UTC.
+void TestSaving::exifOffsets()
+{
+    QFETCH(int, offsetSeconds);
+    QFETCH(QByteArray, offset);
+    QFETCH(QByteArray, date);
+    const QDateTime utc(QDate(2026, 12, 31), QTime(23, 59, 59), Qt::UTC);
+    const PictureInfo info{utc.toOffsetFromUtc(offsetSeconds), "m", "n", "s"};
+    const QByteArray payload = exifPayload(info, QSize(640, 480), 96);
+    QVERIFY(payload.startsWith(QByteArray("Exif\0\0", 6)));
+    ExifTags tags(exif_data_new_from_data(reinterpret_cast<const unsigned char*>(payload.constData()),
+                                          unsigned(payload.size())));
+    QCOMPARE(tags.text(EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL), date);
+    QCOMPARE(tags.text(EXIF_IFD_EXIF, EXIF_TAG_OFFSET_TIME_ORIGINAL), offset);
+    QCOMPARE(tags.text(EXIF_IFD_EXIF, EXIF_TAG_OFFSET_TIME), offset);
+}
+
+void TestSaving::nameTakenMeanwhile_data()
+{
+    QTest::addColumn<bool>("unnamedFiles");
+    QTest::addColumn<bool>("renameNoReplace");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("unnamed file") << true << true << false;
+    QTest::newRow("unnamed file, name taken") << true << true << true;
+    QTest::newRow("named temporary") << false << true << false;
+    QTest::newRow("named temporary, name taken") << false << true << true;
+    QTest::newRow("no no-replace rename (FAT)") << false << false << false;
+    QTest::newRow("no no-replace rename (FAT), name taken") << false << false << true;
+}
+
+// A file that appears at the chosen name before the picture is put there is kept; the
+// picture takes the next free number and the serial follows it; no temporary file stays.
+void TestSaving::nameTakenMeanwhile()
+{
+    QFETCH(bool, unnamedFiles);
+    QFETCH(bool, renameNoReplace);
+    QFETCH(bool, taken);
+    TestEnvironment env;
+    START_CARD(card, env);
+    env.writeSettings("[File]\nSerial=41\nRemain=5\n");
+    auto c = env.makeCamera();
+    const QString folder = env.home + "/Documents/Image_Files/";
+    QDir().mkpath(folder);
+    QFile(folder + "pic0043.jpg").open(QIODevice::WriteOnly);
+    QStringList placings;
+    PictureWriter::testSeams.noUnnamedFiles = !unnamedFiles;
+    PictureWriter::testSeams.noRenameNoReplace = !renameNoReplace;
+    PictureWriter::testSeams.beforePlacing = [&](const QString& path) {
+        if (taken && placings.isEmpty()) {
+            QFile other(path);
+            QVERIFY(other.open(QIODevice::WriteOnly));
+            other.write("from another program");
+        }
+        placings << path.mid(folder.size());
+    };
+    QString path;
+    QVERIFY(c->savePicture(path));
+    const QString name = taken ? "pic0044.jpg" : "pic0042.jpg";
+    QCOMPARE(path, folder + name);
+    QCOMPARE(placings, taken ? QStringList({"pic0042.jpg", "pic0044.jpg"}) : QStringList({"pic0042.jpg"}));
+    QCOMPARE(c->settings().serial, taken ? 44 : 42);
+    QCOMPARE(c->LCDNumber1->intValue(), taken ? 44 : 42);
+    QCOMPARE(QImageReader(path).size(), QSize(480, 320));
+    if (taken)
+        QCOMPARE(readFile(folder + "pic0042.jpg"), QByteArray("from another program"));
+    QStringList expected = {"pic0043.jpg", name};
+    if (taken)
+        expected << "pic0042.jpg";
+    expected.sort();
+    QStringList files = filesUnder(folder);
+    files.sort();
+    QCOMPARE(files, expected);
+}
+
+void TestSaving::staleTemporaries_data()
+{
+    QTest::addColumn<QString>("where"); // home, card, card top
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("ageSeconds");
+    QTest::addColumn<bool>("removed");
+    const QString temporary = ".pic0001.jpg.camera-part-Ab3dE9";
+    QTest::newRow("internal picture folder") << "home" << temporary << "file" << 3600 << true;
+    QTest::newRow("card picture folder") << "card" << temporary << "file" << 3600 << true;
+    QTest::newRow("card top folder") << "card top" << temporary << "file" << 3600 << true;
+    QTest::newRow("a minute old") << "home" << temporary << "file" << 61 << true;
+    QTest::newRow("still being written by another camera") << "home" << temporary << "file" << 5 << false;
+    QTest::newRow("a picture") << "home" << "pic0001.jpg" << "file" << 3600 << false;
+    QTest::newRow("without the leading dot") << "home" << "pic0001.jpg.camera-part-Ab3dE9" << "file" << 3600 << false;
+    QTest::newRow("five characters after the mark") << "home" << ".pic0001.jpg.camera-part-Ab3dE" << "file" << 3600 << false;
+    QTest::newRow("a character no temporary has") << "home" << ".pic0001.jpg.camera-part-Ab3d-9" << "file" << 3600 << false;
+    QTest::newRow("a folder named like one") << "home" << temporary << "folder" << 3600 << false;
+    QTest::newRow("a link named like one") << "home" << temporary << "link" << 3600 << false;
+    QTest::newRow("outside the picture folders") << "home top" << temporary << "file" << 3600 << false;
+}
+
+void TestSaving::staleTemporaries()
+{
+    QFETCH(QString, where);
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(int, ageSeconds);
+    QFETCH(bool, removed);
+    TestEnvironment env;
+    const QString folder = where == "home" ? env.home + "/Documents/Image_Files/"
+        : where == "card" ? env.card + "Documents/Image_Files/"
+        : where == "card top" ? env.card : env.home + '/';
+    QDir().mkpath(folder);
+    makeEntry(folder + name, kind, ageSeconds);
+    auto c = env.makeCamera();
+    QCOMPARE(!QFileInfo(folder + name).exists() && !QFileInfo(folder + name).isSymLink(), removed);
+}
+
 void TestSaving::qualityReachesTheEncoder()
 {
     QTemporaryDir dir;
@@ -134,8 +420,8 @@ void TestSaving::qualityReachesTheEncoder()
     PictureWriter writer;
     const QString normal = dir.filePath("normal.jpg");
     const QString fine = dir.filePath("fine.jpg");
-    QVERIFY(writer.write(frame, normal, "JPEG", 30));
-    QVERIFY(writer.write(frame, fine, "JPEG", 90));
+    QCOMPARE(writer.write(frame, normal, "JPEG", 30, PictureInfo()), PictureWriter::Written);
+    QCOMPARE(writer.write(frame, fine, "JPEG", 90, PictureInfo()), PictureWriter::Written);
     const qint64 normalSize = QFileInfo(normal).size();
     const qint64 fineSize = QFileInfo(fine).size();
     QVERIFY2(fineSize > normalSize, qPrintable(QString("%1 vs %2").arg(fineSize).arg(normalSize)));
@@ -148,20 +434,30 @@ void TestSaving::sameBytesAsFromThirtyTwoBits()
     paintPattern(original);
     const QString path = dir.filePath("pic.jpg");
     PictureWriter pictureWriter;
-    QVERIFY(pictureWriter.write(original, path, "JPEG", 30));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
+    const PictureInfo info{QDateTime::currentDateTime(), "m", "n", "s"};
+    QCOMPARE(pictureWriter.write(original, path, "JPEG", 30, info), PictureWriter::Written);
 
     QBuffer reference;
     reference.open(QIODevice::WriteOnly);
     QImageWriter writer(&reference, "JPEG");
     writer.setQuality(30);
     QVERIFY(writer.write(original.convertToFormat(QImage::Format_RGB32)));
-    QVERIFY(file.readAll() == reference.data());
+    const QByteArray written = readFile(path);
+    QVERIFY(written.size() > reference.data().size());
+    QVERIFY(withoutExifSegment(written) == reference.data());
+}
+
+void TestSaving::fullStorageLeavesNothing_data()
+{
+    QTest::addColumn<bool>("unnamedFiles");
+    QTest::newRow("unnamed file") << true;
+    QTest::newRow("named temporary") << false;
 }
 
 void TestSaving::fullStorageLeavesNothing()
 {
+    QFETCH(bool, unnamedFiles);
+    PictureWriter::testSeams.noUnnamedFiles = !unnamedFiles;
     if (geteuid() != 0)
         QSKIP("mounting a small file system needs root");
     TestEnvironment env;
@@ -185,7 +481,9 @@ void TestSaving::fullStorageLeavesNothing()
     QImage frame(480, 320, QImage::Format_RGB16);
     paintPattern(frame);
     PictureWriter writer;
-    QVERIFY(!writer.write(frame, home + "/Documents/Image_Files/pic0008.jpg", "JPEG", 90));
+    QCOMPARE(writer.write(frame, home + "/Documents/Image_Files/pic0008.jpg", "JPEG", 90,
+                          PictureInfo{QDateTime::currentDateTime(), "m", "n", "s"}),
+             PictureWriter::Failed);
     QCOMPARE(filesUnder(home + "/Documents/Image_Files/"), QStringList());
 }
 
