@@ -13,6 +13,12 @@
 
 namespace {
 
+// Direct mode where it was chosen and the screen takes the frames' rows as they come.
+bool directMode(int slowCapture)
+{
+    return (slowCapture & 8) && qt_screen->directAccess();
+}
+
 int bytesPerLine(const QImage& image)
 {
     return image.height() ? int(image.sizeInBytes() / image.height()) : 0;
@@ -45,7 +51,11 @@ void Camera::refreshViewfinder()
     int w = 0;
     int h = 0;
     const int entry = formatGeometry(&w, &h, true);
-    const bool direct = slowCapture & 8;
+    const bool direct = directMode(slowCapture);
+    if (!direct && previewImage->width() > previewImage->height()) {
+        *previewImage = QImage(240, 320, QImage::Format_RGB16);  // the painter's upright frames
+        previewImage->fill(255);
+    }
 
     const int key = zoom + 4 * entry;
     if (key != geometryKey) {
@@ -80,7 +90,7 @@ void Camera::refreshViewfinder()
 bool Camera::eventFilter(QObject* watched, QEvent* e)
 {
     if (e->type() != QEvent::Paint || watched != viewfinder || paintedPreview.isNull()
-        || (slowCapture & 8) || !previewImage)
+        || !previewImage || directMode(slowCapture))
         return CameraBase::eventFilter(watched, e);
     QPainter painter(viewfinder);
     painter.fillRect(viewfinder->rect(), viewfinder->palette().window());
