@@ -219,13 +219,20 @@ void writeLogical(Screen& s, const QRect& area, const QImage& picture)
 // ---- Stacking of top-level windows ----------------------------------------------------------
 
 // The order of the application's top-level windows, bottom to top, as the window system
-// stacks them: a window comes to the top when it is shown or activated. Qt keeps no such
-// list that works on every platform, so it is followed from the windows' events.
+// stacks them: a window comes to the top when it is shown or raised. Qt keeps no such list
+// that works on every platform, so it is followed from the windows' events. Activation
+// does not count: linuxfb does not raise on it, and it arrives late on other platforms.
 class Stacking : public QObject {
 public:
     Stacking()
     {
         // Windows already up when we start listening: the active one and dialogs on top.
+        // (None while the application object is still being made.)
+        if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+            if (QCoreApplication::instance())
+                QCoreApplication::instance()->installEventFilter(this);
+            return;
+        }
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (w->isVisible() && !w->isActiveWindow() && !w->isModal())
                 order.push_back(w);
@@ -236,8 +243,7 @@ public:
         }
         if (QWidget* active = QApplication::activeWindow(); active && !active->isModal())
             order.push_back(active);
-        if (qApp)
-            qApp->installEventFilter(this);
+        qApp->installEventFilter(this);
     }
 
     // Visible top-level windows stacked above `window`; every other visible one when
@@ -265,7 +271,7 @@ protected:
     bool eventFilter(QObject* obj, QEvent* event) override
     {
         const QEvent::Type type = event->type();
-        if ((type == QEvent::Show || type == QEvent::WindowActivate) && obj->isWidgetType()) {
+        if ((type == QEvent::Show || type == QEvent::ZOrderChange) && obj->isWidgetType()) {
             auto* w = static_cast<QWidget*>(obj);
             if (w->isWindow())
                 raise(w);
@@ -289,6 +295,12 @@ Stacking& stacking()
 {
     static Stacking* instance = new Stacking;  // lives as long as the program
     return *instance;
+}
+
+// Listen from the application object's birth, so every window's showing is seen.
+void startStacking()
+{
+    stacking();
 }
 
 // ---- Presentation of the virtual frame buffer -------------------------------------------
@@ -417,6 +429,8 @@ Presenter& presenter()
 }
 
 } // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(startStacking)
 
 // ---- Geometry -----------------------------------------------------------------------------
 
