@@ -1,10 +1,10 @@
 #include "platform/directpainter.h"
 #include "platform/virtualscreen.h"
 
+#include <QApplication>
 #include <QBackingStore>
 #include <QGuiApplication>
 #include <QPaintEvent>
-#include <QApplication>
 #include <QPainter>
 #include <QPointer>
 #include <QScreen>
@@ -52,7 +52,6 @@ struct Screen {
     int lineStep = 0;
     bool isVirtual = true;
     bool rgb565 = true;               // the memory holds the preview's own pixel layout
-    bool rotationRefused = false;     // a rotation was asked that the toolkit cannot draw
     std::vector<uchar> storage;       // virtual frame buffer memory
     QImage image;                     // wraps storage, never detached
     std::unique_ptr<FbMapping> fb;    // real frame buffer
@@ -119,13 +118,10 @@ bool openFrameBuffer(Screen& s)
     if (fb->addr == MAP_FAILED)
         return false;
     s.isVirtual = false;
-    // Qt's linuxfb platform draws unrotated: the screen the user sees is the panel as it
-    // is laid out. A rotation asked for (PDA_SCREEN_ROTATION, else the panel's own) that
-    // the toolkit cannot follow is not applied to the blit either, so both agree; the
-    // preview then takes the painter's path (see directAccess()).
-    const int wanted = rotationFromEnvironment(int(var.rotate & 3));
+    // Qt 6.4's linuxfb platform has no rotation: it draws the panel as it is laid out,
+    // whatever PDA_SCREEN_ROTATION or the panel's own rotate field ask. The blit follows
+    // the toolkit, so both agree, and the preview takes the painter's path (directAccess()).
     s.rotation = 0;
-    s.rotationRefused = wanted != 0;
     s.physical = QSize(int(var.xres), int(var.yres));
     s.logical = s.physical;
     s.lineStep = int(fix.line_length);
@@ -543,7 +539,7 @@ int QDirectPainter::lineStep() const
 bool PdaScreen::directAccess() const
 {
     const Screen& s = screen();
-    return s.rgb565 && !s.rotationRefused && (s.rotation == 1 || s.rotation == 3);
+    return s.rgb565 && (s.rotation == 1 || s.rotation == 3);
 }
 
 int PdaScreen::transformOrientation() const

@@ -127,6 +127,8 @@ public:
         const QString bus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
         if (!bus.isEmpty())
             env.insert("DBUS_SESSION_BUS_ADDRESS", bus);
+        for (const QString& name : cameraEnv.keys())
+            env.insert(name, cameraEnv.value(name));
         camera.setProcessEnvironment(env);
         camera.setWorkingDirectory(work);
         camera.setProgram(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera");
@@ -182,6 +184,7 @@ public:
     QString logPath;
     QProcess emulator;
     QProcess camera;
+    QProcessEnvironment cameraEnv;  // added to (or replacing) the camera's environment
 
 private:
     bool startEmulatorOnce(QByteArray& out)
