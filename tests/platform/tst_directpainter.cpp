@@ -162,6 +162,25 @@ private slots:
         QCOMPARE(pda::virtualFrameBuffer().format(), QImage::Format_RGB16);
     }
 
+    // The preview's turned frames have the screen's rows only in a quarter-turned screen.
+    void directAccessByRotation_data()
+    {
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<bool>("direct");
+        QTest::newRow("r0") << 0 << false;
+        QTest::newRow("r1") << 1 << true;
+        QTest::newRow("r2") << 2 << false;
+        QTest::newRow("r3") << 3 << true;
+    }
+    void directAccessByRotation()
+    {
+        VIRTUAL_SCREEN_ONLY();
+        QFETCH(int, rotation);
+        QFETCH(bool, direct);
+        useRotation(rotation);
+        QCOMPARE(qt_screen->directAccess(), direct);
+    }
+
     void defaultRotationIsOne()
     {
         VIRTUAL_SCREEN_ONLY();
