@@ -16,7 +16,13 @@ void Camera::refreshViewfinder()
     int w = 0;
     int h = 0;
     const int entry = formatGeometry(&w, &h, true);
-    const bool direct = values.slowCapture & SlowCaptureDirect;
+    const bool direct = (values.slowCapture & SlowCaptureDirect) && directPreviewPossible();
+    if (!direct && previewImage->width() > previewImage->height()) {
+        // Made for direct mode on a screen that cannot take it: the painter's frames are
+        // upright. Assigned in place, so the painter's view of it stays valid.
+        *previewImage = QImage(240, 320, QImage::Format_RGB16);
+        previewImage->fill(255);
+    }
 
     const int key = option.zoom + 4 * entry;
     if (key != state.geometryKey) {

@@ -1,13 +1,16 @@
 #include "platform/directpainter.h"
 #include "platform/virtualscreen.h"
 
+#include <QApplication>
 #include <QBackingStore>
 #include <QGuiApplication>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScreen>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fb.h>
@@ -48,6 +51,7 @@ struct Screen {
     uchar* base = nullptr;
     int lineStep = 0;
     bool isVirtual = true;
+    bool rgb565 = true;               // the memory holds the preview's own pixel layout
     std::vector<uchar> storage;       // virtual frame buffer memory
     QImage image;                     // wraps storage, never detached
     std::unique_ptr<FbMapping> fb;    // real frame buffer
@@ -83,6 +87,14 @@ QString frameBufferDevice()
     return device;
 }
 
+// The memory holds 16-bit pixels with red in the top five bits, as the preview's frames do.
+bool isRgb565(const fb_var_screeninfo& var)
+{
+    return var.bits_per_pixel == 16 && var.red.offset == 11 && var.red.length == 5
+        && var.green.offset == 5 && var.green.length == 6 && var.blue.offset == 0
+        && var.blue.length == 5;
+}
+
 bool openFrameBuffer(Screen& s)
 {
     auto fb = std::make_unique<FbMapping>();
@@ -98,17 +110,24 @@ bool openFrameBuffer(Screen& s)
         return false;
     fb->length = fix.smem_len ? fix.smem_len : size_t(fix.line_length) * var.yres_virtual;
     const size_t visibleEnd = size_t(fix.line_length) * (size_t(var.yoffset) + var.yres);
+    if (size_t(var.xoffset + var.xres) * (var.bits_per_pixel / 8) > fix.line_length)
+        return false;
     if (fb->length < visibleEnd)
         return false;
     fb->addr = ::mmap(nullptr, fb->length, PROT_READ | PROT_WRITE, MAP_SHARED, fb->fd, 0);
     if (fb->addr == MAP_FAILED)
         return false;
     s.isVirtual = false;
-    s.rotation = rotationFromEnvironment(0);
+    // Qt 6.4's linuxfb platform has no rotation: it draws the panel as it is laid out,
+    // whatever PDA_SCREEN_ROTATION or the panel's own rotate field ask. The blit follows
+    // the toolkit, so both agree, and the preview takes the painter's path (directAccess()).
+    s.rotation = 0;
     s.physical = QSize(int(var.xres), int(var.yres));
-    s.logical = s.rotation % 2 ? s.physical.transposed() : s.physical;
+    s.logical = s.physical;
     s.lineStep = int(fix.line_length);
-    s.base = static_cast<uchar*>(fb->addr) + size_t(fix.line_length) * var.yoffset;
+    s.rgb565 = isRgb565(var);
+    s.base = static_cast<uchar*>(fb->addr) + size_t(fix.line_length) * var.yoffset
+        + size_t(var.xoffset) * (var.bits_per_pixel / 8);
     s.fb = std::move(fb);
     return true;
 }
@@ -125,8 +144,12 @@ void makeVirtual(Screen& s)
     s.image = QImage(s.base, s.physical.width(), s.physical.height(), s.lineStep, QImage::Format_RGB16);
 }
 
+class Stacking;
+Stacking& stacking();
+
 Screen& screen()
 {
+    stacking();  // follow the windows' order from the first use on
     if (!current) {
         current = std::make_unique<Screen>();
         if (QGuiApplication::platformName() != QLatin1String("linuxfb") || !openFrameBuffer(*current))
@@ -187,6 +210,93 @@ void writeLogical(Screen& s, const QRect& area, const QImage& picture)
         for (int x = 0; x < width; ++x)
             *reinterpret_cast<quint16*>(to + x * step) = line[x];
     }
+}
+
+// ---- Stacking of top-level windows ----------------------------------------------------------
+
+// The order of the application's top-level windows, bottom to top, as the window system
+// stacks them: a window comes to the top when it is shown or raised. Qt keeps no such list
+// that works on every platform, so it is followed from the windows' events. Activation
+// does not count: linuxfb does not raise on it, and it arrives late on other platforms.
+class Stacking : public QObject {
+public:
+    Stacking()
+    {
+        // Windows already up when we start listening: the active one and dialogs on top.
+        // (None while the application object is still being made.)
+        if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+            if (QCoreApplication::instance())
+                QCoreApplication::instance()->installEventFilter(this);
+            return;
+        }
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && !w->isActiveWindow() && !w->isModal())
+                order.push_back(w);
+        }
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && w->isModal())
+                order.push_back(w);
+        }
+        if (QWidget* active = QApplication::activeWindow(); active && !active->isModal())
+            order.push_back(active);
+        qApp->installEventFilter(this);
+    }
+
+    // Visible top-level windows stacked above `window`; every other visible one when
+    // `window` was never seen, since nothing then says it lies on top.
+    QList<QWidget*> above(const QWidget* window) const
+    {
+        QList<QWidget*> result;
+        bool seen = false;
+        for (const QPointer<QWidget>& w : order) {
+            if (w == window)
+                seen = true;
+            else if (w && seen && w->isVisible())
+                result.append(w);
+        }
+        if (!seen) {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (w != window && w->isVisible())
+                    result.append(w);
+            }
+        }
+        return result;
+    }
+
+protected:
+    bool eventFilter(QObject* obj, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        if ((type == QEvent::Show || type == QEvent::ZOrderChange) && obj->isWidgetType()) {
+            auto* w = static_cast<QWidget*>(obj);
+            if (w->isWindow())
+                raise(w);
+        }
+        return false;
+    }
+
+private:
+    void raise(QWidget* w)
+    {
+        order.erase(std::remove_if(order.begin(), order.end(),
+                                   [w](const QPointer<QWidget>& p) { return !p || p == w; }),
+                    order.end());
+        order.push_back(w);
+    }
+
+    std::vector<QPointer<QWidget>> order;
+};
+
+Stacking& stacking()
+{
+    static Stacking* instance = new Stacking;  // lives as long as the program
+    return *instance;
+}
+
+// Listen from the application object's birth, so every window's showing is seen.
+void startStacking()
+{
+    stacking();
 }
 
 // ---- Presentation of the virtual frame buffer -------------------------------------------
@@ -316,6 +426,8 @@ Presenter& presenter()
 
 } // namespace
 
+Q_COREAPP_STARTUP_FUNCTION(startStacking)
+
 // ---- Geometry -----------------------------------------------------------------------------
 
 QRect pda::logicalToPhysical(const QRect& r, int rotation, int sw, int sh)
@@ -375,6 +487,11 @@ QDirectPainter::QDirectPainter(QWidget* w)
             visible -= cw->geometry();
     }
     logicalRegion = visible.translated(offset) & QRect(QPoint(0, 0), s.logical);
+    // So do other windows over it (a message box): the blit must not paint over them.
+    const QScreen* qs = widget->screen();
+    const QPoint screenOrigin = qs ? qs->geometry().topLeft() : QPoint();
+    for (const QWidget* other : stacking().above(widget->window()))
+        logicalRegion -= other->frameGeometry().translated(-screenOrigin);
     for (const QRect& r : logicalRegion)
         region += pda::logicalToPhysical(r, s.rotation, s.logical.width(), s.logical.height());
     if (s.isVirtual && !logicalRegion.isEmpty())
@@ -417,6 +534,12 @@ unsigned char* QDirectPainter::frameBuffer() const
 int QDirectPainter::lineStep() const
 {
     return screen().lineStep;
+}
+
+bool PdaScreen::directAccess() const
+{
+    const Screen& s = screen();
+    return s.rgb565 && (s.rotation == 1 || s.rotation == 3);
 }
 
 int PdaScreen::transformOrientation() const

@@ -34,6 +34,11 @@ private:
 // The screen driver: logical size (as the user sees it) and rotation in quarter turns.
 class PdaScreen {
 public:
+    // Whether a preview frame's rows may be copied straight into screen memory: the memory
+    // holds 16-bit RGB565 pixels, and the screen is turned a quarter turn (rotation 1 or
+    // 3), in which the card's turned frames have the screen's rows, in the same rotation
+    // the toolkit draws in. Otherwise the preview is to be drawn with a painter.
+    bool directAccess() const;
     int transformOrientation() const;
     int width() const;
     int height() const;

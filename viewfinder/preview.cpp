@@ -22,6 +22,11 @@ QPoint centredIn(const QSize& outer, int width, int height)
     return QPoint((outer.width() - width) >> 1, (outer.height() - height) >> 1);
 }
 
+bool directPreviewPossible()
+{
+    return qt_screen->directAccess();
+}
+
 void blitPreview(QWidget* widget, const QImage& image, int x, int y, int width, int height)
 {
     QDirectPainter painter(widget);

@@ -14,6 +14,11 @@ class QWidget;
 // negative when the area is the larger).
 QPoint centredIn(const QSize& outer, int width, int height);
 
+// Whether the screen takes a preview frame's rows straight into its memory: a 16-bit
+// RGB 5-6-5 screen in the rotation the card's turned frames need. Elsewhere the preview
+// is painted.
+bool directPreviewPossible();
+
 // Direct mode: copies the top-left width x height of the 16-bit `image` to (x, y) of
 // `widget` in screen memory, placed for the screen's rotation. Nothing is drawn while the
 // widget is not visible in one piece.

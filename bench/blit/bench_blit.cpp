@@ -12,6 +12,14 @@
 // Every figure is the median over many batches, in microseconds per refresh.
 //
 //   QT_QPA_PLATFORM=offscreen bench_blit [BATCHES]
+//
+// On Qt's linuxfb platform over the simulated panel (a 320x240 16-bit panel, as the
+// handheld's) it measures instead
+//   (e) the direct blit into the panel's mapped memory through QDirectPainter: Portrait and
+//       Square previews in the handheld's geometry, against a memcpy of the same bytes into
+//       the same memory:
+//   LD_PRELOAD=build/tools/devices/liborvane_framebuffer.so FB_SHIM_SIZE=320x240
+//   QT_QPA_PLATFORM=linuxfb:fb=/dev/fb0:tty=/dev/null QT_QPA_FB_DISABLE_INPUT=1 bench_blit
 #include "platform/directpainter.h"
 #include "platform/virtualscreen.h"
 #include "viewfinder/blit.h"
@@ -138,6 +146,46 @@ private:
     const QImage& frame;
 };
 
+// (e): the blit into the simulated panel's memory, the geometry of the handheld (a 320x240
+// panel shown as a 240x320 screen); Qt draws the panel unrotated, so the visible rectangle
+// is the whole panel and only the copy is measured.
+int panelBench(int batches, const QImage& preview)
+{
+    QWidget screen;
+    screen.setGeometry(0, 0, 320, 240);
+    screen.show();
+    QCoreApplication::processEvents();
+    QDirectPainter painter(&screen);
+    if (painter.numRects() != 1 || painter.rect(0) != QRect(0, 0, 320, 240) || painter.lineStep() < 640) {
+        std::fprintf(stderr, "bench_blit: needs a 320x240 16-bit panel (FB_SHIM_SIZE=320x240)\n");
+        return 1;
+    }
+    unsigned char* panel = painter.frameBuffer();
+    std::printf("(e) planBlit + runBlit into the simulated panel's mapped memory (line %d bytes)\n",
+                painter.lineStep());
+    const struct {
+        const char* name;
+        int w, h;
+    } cases[] = {{"Portrait 240x320", 240, 320}, {"Square 240x240", 240, 240}};
+    for (const auto& c : cases) {
+        BlitInput in = fullScreenInput(c.w, c.h, preview);
+        in.lineStep = painter.lineStep();
+        const BlitPlan plan = planBlit(in);
+        const size_t bytes = bytesOf(plan);
+        std::printf("  %s: %zu bytes, %d rows of %d, block %s\n", c.name, bytes, plan.rows,
+                    plan.rowBytes, plan.block ? "yes" : "no");
+        const Pair p = measure(batches, 200, [&] {
+            runBlit(planBlit(in), panel, preview.constBits());
+            sink = panel[size_t(plan.destination)];
+        }, [&] {
+            std::memcpy(panel, preview.constBits(), bytes);
+            sink = panel[bytes - 1];
+        });
+        print({c.name, p.us, p.baselineUs});
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -152,6 +200,8 @@ int main(int argc, char** argv)
         return 2;
 
     const QImage preview = previewFrame();
+    if (QGuiApplication::platformName() == QLatin1String("linuxfb"))
+        return panelBench(batches, preview);
     std::vector<unsigned char> frameBuffer(size_t(640) * 240, 0);
 
     // ---- (a) the geometry and the copy alone --------------------------------------------

@@ -199,6 +199,7 @@ private slots:
     void onePressOneAttemptWithoutWindowManager();
     void filesBelongToTheUser_data();
     void filesBelongToTheUser();
+    void onTheLinuxFrameBuffer();
 
 private:
     // A virtual PDA with the emulator running and the camera's preview under way.
@@ -751,6 +752,51 @@ void TestCameraE2e::filesBelongToTheUser()
     QFile err(pda.errorFile);
     QVERIFY(err.open(QIODevice::ReadOnly));
     QCOMPARE(err.readAll().count("running as root is not needed"), asRoot ? 1 : 0);
+}
+
+// The program itself on Qt's linuxfb over the simulated frame buffer: the panel's memory
+// shows the scene upright in the viewfinder, and the shutter saves the upright picture.
+void TestCameraE2e::onTheLinuxFrameBuffer()
+{
+    const QString shim = qEnvironmentVariable("CAMERA_BUILD_DIR") + "/tools/devices/liborvane_framebuffer.so";
+    if (!QFile::exists(shim))
+        QSKIP("the simulated frame buffer is not built");
+    VirtualPda pda;
+    const QString memory = pda.dir.filePath("panel.mem");
+    {
+        // The panel's memory belongs to the camera's user, as the device node would.
+        QFile f(memory);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(::fchown(f.handle(), pda.account.uid, pda.account.gid) == 0);
+    }
+    pda.cameraEnv.insert("QT_QPA_PLATFORM", "linuxfb:fb=/dev/fb0:tty=/dev/null");
+    pda.cameraEnv.insert("QT_QPA_FB_DISABLE_INPUT", "1");
+    pda.cameraEnv.insert("QT_QPA_FB_HIDECURSOR", "1");
+    pda.cameraEnv.insert("QT_QPA_FB_FORCE_FULLSCREEN", "0");
+    pda.cameraEnv.insert("LD_PRELOAD", shim);
+    pda.cameraEnv.insert("FB_SHIM_SIZE", "240x320");
+    pda.cameraEnv.insert("FB_SHIM_MEMORY", memory);
+    QVERIFY(startPreview(pda, {}, 5));
+    QTest::qWait(200);  // the toolkit's screen update after the last frame
+
+    const auto panel = [&] {
+        QFile f(memory);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    QByteArray bytes = panel();
+    QCOMPARE(bytes.size(), 240 * 320 * 2);
+    // The window's top-left 240x160 is the viewfinder, the window preview fills it.
+    const QImage viewfinder = QImage(reinterpret_cast<const uchar*>(bytes.constData()), 240, 160,
+                                     480, QImage::Format_RGB16).copy();
+    QString problem = sceneProblem(viewfinder);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+
+    QVERIFY(pda.control("shutter"));
+    const QString name = pda.picturesDir() + "/pic0001.jpg";
+    QVERIFY(waitFor([&] { return QImage(name).size() == QSize(480, 320); }, 5000));
+    problem = sceneProblem(QImage(name));
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(pda.terminateCamera(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestCameraE2e)

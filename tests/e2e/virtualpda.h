@@ -144,6 +144,8 @@ public:
         env.insert("XDG_CONFIG_HOME", home + "/.config");
         env.insert("XDG_RUNTIME_DIR", runtime);
         env.insert("PDA_POWER_SUPPLY_DIR", power);
+        for (const QString& name : cameraEnv.keys())
+            env.insert(name, cameraEnv.value(name));
         camera.setProcessEnvironment(env);
         camera.setWorkingDirectory(work);
         camera.setProgram(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera");
@@ -220,6 +222,7 @@ public:
     QString cardOwner = QString::fromLatin1(testaccount::name);
     mode_t cameraUmask = 022;
     QString errorFile;  // where the camera's standard error goes, else to ours
+    QProcessEnvironment cameraEnv;  // added to (or replacing) the camera's environment
 
 private:
     bool startEmulatorOnce(QByteArray& out)

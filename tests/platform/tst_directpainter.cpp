@@ -1,11 +1,15 @@
 // Direct frame-buffer access on the virtual frame buffer: geometry in every rotation, visible
-// regions, and that the memory behaves like the screen's (blits shown, erases erase).
+// regions, and that the memory behaves like the screen's (blits shown, erases erase). Run a
+// second time on Qt's linuxfb platform over the simulated panel: there the windows over the
+// viewfinder and the panel's own memory, line length and pixel layout are checked.
 #include "platform/directpainter.h"
 #include "platform/virtualscreen.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTest>
 #include <QWidget>
 
@@ -45,6 +49,15 @@ std::unique_ptr<QWidget> blackWidget(const QRect& geometry)
 }
 
 } // namespace
+
+bool onPanel()
+{
+    return QGuiApplication::platformName() == QLatin1String("linuxfb");
+}
+
+#define VIRTUAL_SCREEN_ONLY()                                                                 \
+    if (onPanel())                                                                           \
+        QSKIP("a property of the virtual frame buffer")
 
 class TestDirectPainter : public QObject {
     Q_OBJECT
@@ -127,6 +140,7 @@ private slots:
     }
     void painterGeometry()
     {
+        VIRTUAL_SCREEN_ONLY();
         QFETCH(int, rotation);
         QFETCH(int, lineStep);
         QFETCH(QRect, expected);
@@ -148,8 +162,28 @@ private slots:
         QCOMPARE(pda::virtualFrameBuffer().format(), QImage::Format_RGB16);
     }
 
+    // The preview's turned frames have the screen's rows only in a quarter-turned screen.
+    void directAccessByRotation_data()
+    {
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<bool>("direct");
+        QTest::newRow("r0") << 0 << false;
+        QTest::newRow("r1") << 1 << true;
+        QTest::newRow("r2") << 2 << false;
+        QTest::newRow("r3") << 3 << true;
+    }
+    void directAccessByRotation()
+    {
+        VIRTUAL_SCREEN_ONLY();
+        QFETCH(int, rotation);
+        QFETCH(bool, direct);
+        useRotation(rotation);
+        QCOMPARE(qt_screen->directAccess(), direct);
+    }
+
     void defaultRotationIsOne()
     {
+        VIRTUAL_SCREEN_ONLY();
         qunsetenv("PDA_SCREEN_ROTATION");
         pda::resetScreen();
         QCOMPARE(qt_screen->transformOrientation(), 1);
@@ -161,6 +195,7 @@ private slots:
 
     void visibleRegion()
     {
+        VIRTUAL_SCREEN_ONLY();
         useRotation(1);
         auto w = blackWidget(QRect(0, 0, 240, 320));
         auto* label = new QLabel(QStringLiteral("Saved"), w.get());
@@ -190,6 +225,7 @@ private slots:
 
     void clippedToScreen()
     {
+        VIRTUAL_SCREEN_ONLY();
         useRotation(0);
         auto w = blackWidget(QRect(200, 300, 100, 100));
         w->show();
@@ -210,6 +246,7 @@ private slots:
     }
     void blitShownAtLogicalPlace()
     {
+        VIRTUAL_SCREEN_ONLY();
         QFETCH(int, rotation);
         QFETCH(QPoint, corner);
         useRotation(rotation);
@@ -239,6 +276,7 @@ private slots:
 
     void erasingRepaintLeavesBlack()
     {
+        VIRTUAL_SCREEN_ONLY();
         useRotation(1);
         auto w = blackWidget(QRect(0, 0, 240, 320));
         w->show();
@@ -257,6 +295,7 @@ private slots:
 
     void toolkitPaintLandsInMemory()
     {
+        VIRTUAL_SCREEN_ONLY();
         useRotation(3);
         auto w = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
         QPalette pal = w->palette();
@@ -273,8 +312,121 @@ private slots:
         QCOMPARE(pixel16(shot, 10, 200), quint16(0));  // outside the widget
     }
 
+    // Another top-level window over the viewfinder (a message box among them) takes its
+    // area out of what the blit may write, on the virtual frame buffer and on the panel.
+    void coveringWindows_data()
+    {
+        QTest::addColumn<QRect>("cover");
+        QTest::addColumn<bool>("coverOnTop");
+        QTest::addColumn<bool>("messageBox");
+        QTest::addColumn<int>("rects");    // -1: more than one
+        QTest::addColumn<QRect>("visible");  // logical, for one rectangle
+        const QRect all(0, 0, 240, 320);
+        QTest::newRow("over the bottom: one piece left")
+            << QRect(0, 200, 240, 120) << true << false << 1 << QRect(0, 0, 240, 200);
+        QTest::newRow("over the left side")
+            << QRect(-20, 0, 100, 320) << true << false << 1 << QRect(80, 0, 160, 320);
+        QTest::newRow("in the middle: several pieces")
+            << QRect(60, 100, 120, 80) << true << false << -1 << QRect();
+        QTest::newRow("over all of it: nothing") << QRect(-10, -10, 300, 400) << true << false << 0 << QRect();
+        QTest::newRow("underneath: no effect") << QRect(60, 100, 120, 80) << false << false << 1 << all;
+        QTest::newRow("beside it: no effect") << QRect(0, 330, 240, 40) << true << false << 1 << all;
+        // A message box keeps the size its text needs: only its place is chosen.
+        QTest::newRow("message box in the middle") << QRect(40, 120, 0, 0) << true << true << -1 << QRect();
+    }
+    void coveringWindows()
+    {
+        QFETCH(QRect, cover);
+        QFETCH(bool, coverOnTop);
+        QFETCH(bool, messageBox);
+        QFETCH(int, rects);
+        QFETCH(QRect, visible);
+        if (!onPanel())
+            useRotation(1);
+        auto w = blackWidget(QRect(0, 0, 240, 320));
+        std::unique_ptr<QWidget> other;
+        if (messageBox)
+            other = std::make_unique<QMessageBox>(QMessageBox::Critical, QStringLiteral("Error"),
+                                                  QStringLiteral("Saving failed"));
+        else
+            other = blackWidget(cover);
+        other->setWindowFlag(Qt::FramelessWindowHint);
+        if (!coverOnTop) {
+            other->show();
+            QVERIFY(QTest::qWaitForWindowExposed(other.get()));
+        }
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        if (coverOnTop) {
+            other->show();
+            QVERIFY(QTest::qWaitForWindowExposed(other.get()));
+        }
+        if (messageBox) {
+            other->move(cover.topLeft());
+            QTRY_COMPARE(other->frameGeometry().topLeft(), cover.topLeft());
+            cover = other->frameGeometry();
+        } else {
+            other->setGeometry(cover);
+            QTRY_COMPARE(other->frameGeometry(), cover);
+        }
+
+        const int r = qt_screen->transformOrientation();
+        const int sw = qt_screen->width();
+        const int sh = qt_screen->height();
+        QDirectPainter dp(w.get());
+        if (rects < 0)
+            QVERIFY2(dp.numRects() > 1, qPrintable(QString::number(dp.numRects())));
+        else
+            QCOMPARE(dp.numRects(), rects);
+        if (rects == 1)
+            QCOMPARE(dp.rect(0), pda::logicalToPhysical(visible, r, sw, sh));
+        const QRect coverPhysical = pda::logicalToPhysical(cover & QRect(0, 0, sw, sh), r, sw, sh);
+        for (int i = 0; i < dp.numRects(); ++i) {
+            if (coverOnTop)
+                QVERIFY(!dp.rect(i).intersects(coverPhysical));
+        }
+    }
+
+    // The panel's memory is what the direct painter hands out: its line length with the
+    // padding, its place, and direct access only for 16-bit RGB565 in a rotation the
+    // toolkit draws too.
+    void panelMemory()
+    {
+        if (!onPanel())
+            QSKIP("needs Qt's linuxfb platform over the simulated panel");
+        const QByteArray memoryPath = qgetenv("FB_SHIM_MEMORY");
+        QVERIFY(!memoryPath.isEmpty());
+        const int line = qEnvironmentVariableIntValue("FB_SHIM_LINE");
+        auto w = blackWidget(QRect(0, 40, 240, 240));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QCOMPARE(qt_screen->transformOrientation(), 0);  // Qt draws the panel unrotated
+        QCOMPARE(qt_screen->directAccess(), false);
+        {
+            QDirectPainter dp(w.get());
+            QCOMPARE(dp.lineStep(), line);
+            QCOMPARE(dp.numRects(), 1);
+            QCOMPARE(dp.rect(0), QRect(0, 40, 240, 240));
+            // A blit's row lands at its place in the panel's memory, padding untouched.
+            fillPhysical(dp, QRect(10, 50, 4, 1), blue);
+        }
+        QFile memory(QString::fromLocal8Bit(memoryPath));
+        QVERIFY(memory.open(QIODevice::ReadOnly));
+        const QByteArray bytes = memory.readAll();
+        QVERIFY(bytes.size() >= line * 320);
+        const auto at = [&](int x, int y) {
+            quint16 v;
+            std::memcpy(&v, bytes.constData() + y * line + 2 * x, 2);
+            return v;
+        };
+        QCOMPARE(at(10, 50), blue);
+        QCOMPARE(at(13, 50), blue);
+        QVERIFY(at(14, 50) != blue);
+    }
+
     void presentingIsCheap()
     {
+        VIRTUAL_SCREEN_ONLY();
         useRotation(1);
         auto w = blackWidget(QRect(0, 0, 240, 320));
         w->show();
