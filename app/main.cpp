@@ -4,6 +4,8 @@
 int main(int argc, char** argv)
 {
     QPEApplication app(argc, argv, 1);
+    if (!app.claimSingleInstance())
+        return 0;  // the running camera was raised instead
     int result;
     {
         Camera window(nullptr, nullptr, {});

@@ -2,12 +2,20 @@
 
 #include <QFont>
 
+#include "platform/mountwatcher.h"
+#include "platform/qcop.h"
 #include "platform/qcop_p.h"
+#include "platform/screensaver.h"
 
 #include <QCloseEvent>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
+#include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <QTranslator>
 #include <QWidget>
@@ -18,7 +26,33 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+Q_LOGGING_CATEGORY(lcApplication, "pda.application", QtInfoMsg)
+
 namespace {
+
+const QByteArray cardChannel = QByteArrayLiteral("QPE/Card");
+const QByteArray mountTableChanged = QByteArrayLiteral("mtabChanged()");
+
+// The application's own name on the bus: local.PDA.Application.<name>, with what a bus name
+// cannot hold replaced.
+QString applicationBusName()
+{
+    QString element;
+    for (const QChar c : QCoreApplication::applicationName()) {
+        const bool ok = (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('_');
+        element += ok ? c : QLatin1Char('_');
+    }
+    if (element.isEmpty() || element.front().isDigit())
+        element.prepend(QLatin1Char('_'));
+    return QStringLiteral("local.PDA.Application.") + element;
+}
+
+QByteArray applicationChannelName()
+{
+    return "QPE/Application/" + QCoreApplication::applicationName().toUtf8();
+}
 
 // The signal handler may only touch these: a pipe end and a flag.
 int signalFds[2] = {-1, -1};
@@ -89,6 +123,7 @@ QPEApplication::QPEApplication(int& argc, char** argv, int /*type*/)
     QFont small = font();
     small.setPixelSize(10);
     setFont(small);
+    setUpDesktopServices();
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalFds) != 0) {
         signalFds[0] = signalFds[1] = -1;
         return;
@@ -107,6 +142,13 @@ QPEApplication::QPEApplication(int& argc, char** argv, int /*type*/)
 
 QPEApplication::~QPEApplication()
 {
+    pda::setBusFilter({});
+    pda::setSendObserver({});
+    // A hold on the screen saver ends with the application.
+    delete screenSaver;
+    screenSaver = nullptr;
+    delete cardNotices;
+    cardNotices = nullptr;
     if (signalFds[0] >= 0) {
         sigaction(SIGTERM, &previousTerm, nullptr);
         sigaction(SIGINT, &previousInt, nullptr);
@@ -117,6 +159,81 @@ QPEApplication::~QPEApplication()
     // Messages sent on the way out (the last document notice) must leave before the bus
     // connection goes away with the application.
     pda::flushQCop();
+}
+
+void QPEApplication::setUpDesktopServices()
+{
+    mountWatcher = new pda::MountWatcher("/proc/self/mountinfo", this);
+    if (mountWatcher->isWatching()) {
+        cardNotices = new pda::CardNoticeFilter(mountWatcher->table());
+        connect(mountWatcher, &pda::MountWatcher::changed, this,
+                &QPEApplication::onMountTableChanged);
+        // The environment's own notices, where one runs, pass the same filter, so that one
+        // change reaches the listeners once.
+        pda::setBusFilter([this](const QByteArray& channel, const QByteArray& message) {
+            if (channel != cardChannel || message != mountTableChanged || !cardNotices)
+                return true;
+            return cardNotices->fromBus(mountWatcher->table());
+        });
+    }
+
+    screenSaver = new pda::ScreenSaverInhibitor(applicationName(),
+                                                QStringLiteral("The application is in use"));
+    pda::setSendObserver([this](const QByteArray& channel, const QByteArray& message,
+                                const QByteArray& data) {
+        if (!screenSaver || channel != "QPE/System" || message != "setScreenSaverMode(int)")
+            return;
+        QDataStream in(data);
+        qint32 mode = 0;
+        in >> mode;
+        if (in.status() == QDataStream::Ok)
+            screenSaver->setMode(mode);
+    });
+}
+
+void QPEApplication::onMountTableChanged()
+{
+    if (cardNotices && cardNotices->fromKernel(mountWatcher->table()))
+        pda::deliverLocally(cardChannel, mountTableChanged);
+}
+
+bool QPEApplication::claimSingleInstance()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface())
+        return true;
+    // The bus gives the name to one caller only and takes it back when that caller's
+    // connection closes, so a camera that died leaves nothing behind.
+    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
+        bus.interface()->registerService(applicationBusName(),
+                                         QDBusConnectionInterface::DontQueueService,
+                                         QDBusConnectionInterface::DontAllowReplacement);
+    if (!reply.isValid())
+        return true;
+    if (reply.value() == QDBusConnectionInterface::ServiceNotRegistered) {
+        {
+            QCopEnvelope e(applicationChannelName(), QByteArrayLiteral("raise()"));
+        }
+        pda::flushQCop();
+        return false;
+    }
+    if (!applicationChannel) {
+        applicationChannel = new QCopChannel(applicationChannelName(), this);
+        connect(applicationChannel, &QCopChannel::received, this,
+                &QPEApplication::onApplicationMessage);
+    }
+    return true;
+}
+
+void QPEApplication::onApplicationMessage(const QByteArray& message, const QByteArray&)
+{
+    if (message != "raise()" || !main)
+        return;
+    main->setWindowState(main->windowState() & ~Qt::WindowMinimized);
+    main->show();
+    main->raise();
+    main->activateWindow();
+    qCDebug(lcApplication, "raise(): %s brought to the front", qPrintable(applicationName()));
 }
 
 void QPEApplication::setInputMethodHint(QWidget* widget, int hint)
