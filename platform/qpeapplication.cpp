@@ -193,8 +193,10 @@ void QPEApplication::setUpDesktopServices()
 
 void QPEApplication::onMountTableChanged()
 {
-    if (cardNotices && cardNotices->fromKernel(mountWatcher->table()))
-        pda::deliverLocally(cardChannel, mountTableChanged);
+    if (!cardNotices || !cardNotices->fromKernel(mountWatcher->table()))
+        return;
+    qCDebug(lcApplication, "mtabChanged(): the mount table changed");
+    pda::deliverLocally(cardChannel, mountTableChanged);
 }
 
 bool QPEApplication::claimSingleInstance()

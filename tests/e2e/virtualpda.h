@@ -18,6 +18,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sched.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,6 +40,15 @@ inline QString unavailableReason()
     if (qEnvironmentVariable("CAMERA_BUILD_DIR").isEmpty())
         return QStringLiteral("CAMERA_BUILD_DIR is not set");
     return {};
+}
+
+// Gives the test process (and so every camera and emulator it starts) a mount namespace of
+// its own, so that the camera's mount table changes only when the test changes it, not
+// with every mount other programs on the machine make. Call before any thread starts.
+inline void privateMounts()
+{
+    if (geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0)
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
 }
 
 inline bool nodeExists(const char* path)
@@ -114,9 +124,9 @@ public:
         }
     }
 
-    bool startCamera()
+    // The environment the camera runs in, with `extraEnvironment` added.
+    QProcessEnvironment cameraEnvironment() const
     {
-        QDir().mkpath(home + "/.config");
         QProcessEnvironment env;
         env.insert("PATH", qEnvironmentVariable("PATH", "/usr/bin:/bin"));
         env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -127,14 +137,25 @@ public:
         const QString bus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
         if (!bus.isEmpty())
             env.insert("DBUS_SESSION_BUS_ADDRESS", bus);
-        camera.setProcessEnvironment(env);
-        camera.setWorkingDirectory(work);
-        camera.setProgram(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera");
-        camera.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        dieWithParent(camera);
-        camera.start();
-        return camera.waitForStarted(5000);
+        env.insert(extraEnvironment);
+        return env;
     }
+
+    // Starts `process` as the camera; its standard error is kept to read when `keepErrors`.
+    bool startCameraProcess(QProcess& process, bool keepErrors = false)
+    {
+        QDir().mkpath(home + "/.config");
+        process.setProcessEnvironment(cameraEnvironment());
+        process.setWorkingDirectory(work);
+        process.setProgram(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera");
+        process.setProcessChannelMode(keepErrors ? QProcess::SeparateChannels
+                                                 : QProcess::ForwardedErrorChannel);
+        dieWithParent(process);
+        process.start();
+        return process.waitForStarted(5000);
+    }
+
+    bool startCamera(bool keepErrors = false) { return startCameraProcess(camera, keepErrors); }
 
     bool cameraRunning() const { return camera.state() == QProcess::Running; }
 
@@ -182,6 +203,7 @@ public:
     QString logPath;
     QProcess emulator;
     QProcess camera;
+    QProcessEnvironment extraEnvironment;
 
 private:
     bool startEmulatorOnce(QByteArray& out)
