@@ -8,7 +8,7 @@
 
 namespace pda {
 
-bool CardNoticeFilter::fromKernel(const QByteArray& table)
+bool CardNoticeFilter::fromKernel(const QByteArray& table, qint64 nowMs)
 {
     // Several changes may come as one wake-up, and a bus notice may have reported this
     // table already.
@@ -16,10 +16,11 @@ bool CardNoticeFilter::fromKernel(const QByteArray& table)
         return false;
     last = table;
     awaitingEcho = true;
+    kernelMs = nowMs;
     return true;
 }
 
-bool CardNoticeFilter::fromBus(const QByteArray& table)
+bool CardNoticeFilter::fromBus(const QByteArray& table, qint64 nowMs)
 {
     if (table != last) {
         // The environment was quicker than our wake-up, which will now find nothing new.
@@ -29,7 +30,8 @@ bool CardNoticeFilter::fromBus(const QByteArray& table)
     }
     if (awaitingEcho) {
         awaitingEcho = false;
-        return false;
+        if (nowMs - kernelMs <= echoWindowMs)
+            return false;
     }
     // The environment's word is kept even when the table shows nothing new: it may know of
     // a card the table cannot show.

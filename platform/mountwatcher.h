@@ -14,15 +14,20 @@ namespace pda {
 // own notice over the bus, before or after ours.
 class CardNoticeFilter {
 public:
+    // How long after a change of its own the filter takes a bus notice for the environment's
+    // report of that change. The environment is woken by the same kernel event.
+    static constexpr qint64 echoWindowMs = 2000;
+
     explicit CardNoticeFilter(QByteArray table = QByteArray()) : last(std::move(table)) {}
-    // The kernel signalled a change; `table` is the mount table now.
-    bool fromKernel(const QByteArray& table);
-    // A notice came over the bus; `table` is the mount table now.
-    bool fromBus(const QByteArray& table);
+    // The kernel signalled a change; `table` is the mount table now, `nowMs` a monotonic clock.
+    bool fromKernel(const QByteArray& table, qint64 nowMs);
+    // A notice came over the bus.
+    bool fromBus(const QByteArray& table, qint64 nowMs);
 
 private:
     QByteArray last;           // the mount table at the last notice let through
     bool awaitingEcho = false; // the last one came from the kernel, the bus has not followed
+    qint64 kernelMs = 0;       // when it came
 };
 
 class MountWatcher : public QObject {

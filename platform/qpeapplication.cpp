@@ -13,6 +13,7 @@
 #include <QDBusReply>
 #include <QDataStream>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
 #include <QLoggingCategory>
@@ -47,6 +48,14 @@ QString applicationBusName()
     if (element.isEmpty() || element.front().isDigit())
         element.prepend(QLatin1Char('_'));
     return QStringLiteral("local.PDA.Application.") + element;
+}
+
+qint64 monotonicMs()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
 }
 
 QByteArray applicationChannelName()
@@ -173,7 +182,7 @@ void QPEApplication::setUpDesktopServices()
         pda::setBusFilter([this](const QByteArray& channel, const QByteArray& message) {
             if (channel != cardChannel || message != mountTableChanged || !cardNotices)
                 return true;
-            return cardNotices->fromBus(mountWatcher->table());
+            return cardNotices->fromBus(mountWatcher->table(), monotonicMs());
         });
     }
 
@@ -193,7 +202,7 @@ void QPEApplication::setUpDesktopServices()
 
 void QPEApplication::onMountTableChanged()
 {
-    if (!cardNotices || !cardNotices->fromKernel(mountWatcher->table()))
+    if (!cardNotices || !cardNotices->fromKernel(mountWatcher->table(), monotonicMs()))
         return;
     qCDebug(lcApplication, "mtabChanged(): the mount table changed");
     pda::deliverLocally(cardChannel, mountTableChanged);
