@@ -213,27 +213,27 @@ bool QPEApplication::claimSingleInstance()
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.interface())
         return true;
+    // Listening before the name is taken: a second start may ask for raise() at once.
+    if (!applicationChannel) {
+        applicationChannel = new QCopChannel(applicationChannelName(), this);
+        connect(applicationChannel, &QCopChannel::received, this,
+                &QPEApplication::onApplicationMessage);
+    }
     // The bus gives the name to one caller only and takes it back when that caller's
     // connection closes, so a camera that died leaves nothing behind.
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
         bus.interface()->registerService(applicationBusName(),
                                          QDBusConnectionInterface::DontQueueService,
                                          QDBusConnectionInterface::DontAllowReplacement);
-    if (!reply.isValid())
+    if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceNotRegistered)
         return true;
-    if (reply.value() == QDBusConnectionInterface::ServiceNotRegistered) {
-        {
-            QCopEnvelope e(applicationChannelName(), QByteArrayLiteral("raise()"));
-        }
-        pda::flushQCop();
-        return false;
+    delete applicationChannel;
+    applicationChannel = nullptr;
+    {
+        QCopEnvelope e(applicationChannelName(), QByteArrayLiteral("raise()"));
     }
-    if (!applicationChannel) {
-        applicationChannel = new QCopChannel(applicationChannelName(), this);
-        connect(applicationChannel, &QCopChannel::received, this,
-                &QPEApplication::onApplicationMessage);
-    }
-    return true;
+    pda::flushQCop();
+    return false;
 }
 
 void QPEApplication::onApplicationMessage(const QByteArray& message, const QByteArray&)
