@@ -31,6 +31,9 @@ public:
 signals:
     void received(const QByteArray& message, const QByteArray& data);
 
+private slots:
+    void onMessage(const QString& channel, const QString& message, const QByteArray& data);
+
 private:
     QByteArray name;
 };

@@ -156,8 +156,8 @@ QPEApplication::~QPEApplication()
     // A hold on the screen saver ends with the application.
     delete screenSaver;
     screenSaver = nullptr;
-    delete cardNotices;
-    cardNotices = nullptr;
+    qDeleteAll(cardNotices);
+    cardNotices.clear();
     if (signalFds[0] >= 0) {
         sigaction(SIGTERM, &previousTerm, nullptr);
         sigaction(SIGINT, &previousInt, nullptr);
@@ -174,15 +174,15 @@ void QPEApplication::setUpDesktopServices()
 {
     mountWatcher = new pda::MountWatcher("/proc/self/mountinfo", this);
     if (mountWatcher->isWatching()) {
-        cardNotices = new pda::CardNoticeFilter(mountWatcher->table());
+        mountTable = mountWatcher->table();
         connect(mountWatcher, &pda::MountWatcher::changed, this,
                 &QPEApplication::onMountTableChanged);
-        // The environment's own notices, where one runs, pass the same filter, so that one
-        // change reaches the listeners once.
-        pda::setBusFilter([this](const QByteArray& channel, const QByteArray& message) {
-            if (channel != cardChannel || message != mountTableChanged || !cardNotices)
+        // The environment's own notices, where one runs, pass the same filters, so that one
+        // change reaches each listener once.
+        pda::setBusFilter([this](QCopChannel* channel, const QByteArray& message) {
+            if (channel->channel() != cardChannel || message != mountTableChanged)
                 return true;
-            return cardNotices->fromBus(mountWatcher->table(), monotonicMs());
+            return cardNoticeFilter(channel).fromBus(mountWatcher->table(), monotonicMs());
         });
     }
 
@@ -200,12 +200,32 @@ void QPEApplication::setUpDesktopServices()
     });
 }
 
+pda::CardNoticeFilter& QPEApplication::cardNoticeFilter(QCopChannel* channel)
+{
+    pda::CardNoticeFilter*& filter = cardNotices[channel];
+    if (!filter) {
+        filter = new pda::CardNoticeFilter(mountTable);
+        connect(channel, &QObject::destroyed, this,
+                [this, channel] { delete cardNotices.take(channel); });
+    }
+    return *filter;
+}
+
 void QPEApplication::onMountTableChanged()
 {
-    if (!cardNotices || !cardNotices->fromKernel(mountWatcher->table(), monotonicMs()))
-        return;
-    qCDebug(lcApplication, "mtabChanged(): the mount table changed");
-    pda::deliverLocally(cardChannel, mountTableChanged);
+    const QByteArray table = mountWatcher->table();
+    const qint64 now = monotonicMs();
+    // A listener may delete listeners, its own channel among them.
+    QList<QPointer<QCopChannel>> listeners;
+    for (QCopChannel* channel : pda::channelsNamed(cardChannel))
+        listeners.append(channel);
+    for (const QPointer<QCopChannel>& channel : std::as_const(listeners)) {
+        if (channel && cardNoticeFilter(channel).fromKernel(table, now)) {
+            qCDebug(lcApplication, "mtabChanged(): the mount table changed");
+            emit channel->received(mountTableChanged, QByteArray());
+        }
+    }
+    mountTable = table;
 }
 
 bool QPEApplication::claimSingleInstance()

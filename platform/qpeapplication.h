@@ -5,6 +5,8 @@
 // kernel's mount table, the screen-saver level forwarded to the session's screen saver, and
 // one running instance per application.
 #include <QApplication>
+#include <QByteArray>
+#include <QHash>
 #include <QPointer>
 #include <QWidget>
 
@@ -37,11 +39,14 @@ private:
     void onTerminationSignal();
     void setUpDesktopServices();
     void onMountTableChanged();
+    pda::CardNoticeFilter& cardNoticeFilter(QCopChannel* channel);
     void onApplicationMessage(const QByteArray& message, const QByteArray& data);
     QPointer<QWidget> main;
     bool closing = false;
     pda::MountWatcher* mountWatcher = nullptr;
-    pda::CardNoticeFilter* cardNotices = nullptr;
+    // One filter per listener, so that each hears each change once.
+    QHash<QCopChannel*, pda::CardNoticeFilter*> cardNotices;
+    QByteArray mountTable;  // as the last kernel wake-up found it
     pda::ScreenSaverInhibitor* screenSaver = nullptr;
     QCopChannel* applicationChannel = nullptr;
 };

@@ -1,6 +1,7 @@
 // The real camera binary against the card emulator: what goes over the wire, which files
 // appear, what the settings file holds at exit. Each case is one run of the application on
 // its own virtual PDA (see virtualpda.h).
+#include "tests/e2e/privatemounts.h"
 #include "tests/e2e/screensaverservice.h"
 #include "tests/e2e/virtualpda.h"
 
@@ -759,6 +760,7 @@ void TestCameraE2e::secondStartRaisesFirst()
 
 int main(int argc, char** argv)
 {
+    // The camera's mount table then changes only when a test changes it.
     e2e::privateMounts();
     QCoreApplication app(argc, argv);
     TestCameraE2e test;

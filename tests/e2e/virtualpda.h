@@ -18,7 +18,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/mount.h>
-#include <sched.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,15 +39,6 @@ inline QString unavailableReason()
     if (qEnvironmentVariable("CAMERA_BUILD_DIR").isEmpty())
         return QStringLiteral("CAMERA_BUILD_DIR is not set");
     return {};
-}
-
-// Gives the test process (and so every camera and emulator it starts) a mount namespace of
-// its own, so that the camera's mount table changes only when the test changes it, not
-// with every mount other programs on the machine make. Call before any thread starts.
-inline void privateMounts()
-{
-    if (geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0)
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
 }
 
 inline bool nodeExists(const char* path)

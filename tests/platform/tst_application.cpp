@@ -1,6 +1,7 @@
 // QPEApplication: SIGTERM and SIGINT close the main widget like its close button; memory-card
 // notices from the mount table; one instance at a time.
 #include "platform/qcop.h"
+#include "tests/e2e/privatemounts.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -12,9 +13,7 @@
 #include <QTest>
 
 #include <csignal>
-#include <sched.h>
 #include <sys/mount.h>
-#include <unistd.h>
 
 namespace {
 
@@ -214,9 +213,7 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    // Before any thread exists, as the kernel wants for a new mount namespace.
-    if (geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0)
-        privateMounts = ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    privateMounts = e2e::privateMounts();
     QCoreApplication app(argc, argv);
     TestApplication test;
     QTEST_SET_MAIN_SOURCE_PATH
