@@ -72,6 +72,8 @@ int main(int argc, char** argv)
     if (geteuid() == 0)
         std::fputs("camera: running as root is not needed\n", stderr);
     QPEApplication app(argc, argv, 1);
+    if (!app.claimSingleInstance())
+        return 0;  // the running camera was raised instead
     int result;
     {
         Camera window(nullptr, nullptr, {});

@@ -24,7 +24,7 @@ PowerStatus PowerStatusManager::readStatus()
         root = QStringLiteral("/sys/class/power_supply");
 
     PowerStatus status;
-    bool mainsOnline = false;
+    bool externalOnline = false;
     bool batteryFound = false;
     const QDir dir(root);
     // Sorted, so that with several batteries the first (BAT0) is the one reported.
@@ -32,9 +32,10 @@ PowerStatus PowerStatusManager::readStatus()
     for (const QString& supply : supplies) {
         const QString folder = dir.filePath(supply);
         const QString type = readAttribute(folder, "type");
-        if (type == QLatin1String("Mains")) {
+        // A desktop's USB charger (or a laptop's USB-C supply) is external power as well.
+        if (type == QLatin1String("Mains") || type == QLatin1String("USB")) {
             if (readAttribute(folder, "online") == QLatin1String("1"))
-                mainsOnline = true;
+                externalOnline = true;
         } else if (type == QLatin1String("Battery") && !batteryFound) {
             batteryFound = true;
             bool ok = false;
@@ -56,6 +57,6 @@ PowerStatus PowerStatusManager::readStatus()
         }
     }
     // Without a battery the machine can only be running on external power.
-    status.acStatus = (mainsOnline || !batteryFound) ? PowerStatus::Online : PowerStatus::Offline;
+    status.acStatus = (externalOnline || !batteryFound) ? PowerStatus::Online : PowerStatus::Offline;
     return status;
 }

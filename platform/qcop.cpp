@@ -11,8 +11,37 @@ const QString interfaceName = QStringLiteral("local.PDA.QCop");
 const QString signalName = QStringLiteral("message");
 
 bool sentSinceFlush = false;
+pda::BusFilter busFilter;
+pda::SendObserver sendObserver;
+
+// Every channel of this process, for messages delivered without the bus.
+QList<QCopChannel*>& allChannels()
+{
+    static QList<QCopChannel*> all;
+    return all;
+}
 
 } // namespace
+
+QList<QCopChannel*> pda::channelsNamed(const QByteArray& channel)
+{
+    QList<QCopChannel*> named;
+    for (QCopChannel* c : std::as_const(allChannels())) {
+        if (c->channel() == channel)
+            named.append(c);
+    }
+    return named;
+}
+
+void pda::setBusFilter(BusFilter filter)
+{
+    busFilter = std::move(filter);
+}
+
+void pda::setSendObserver(SendObserver observer)
+{
+    sendObserver = std::move(observer);
+}
 
 QCopEnvelope::QCopEnvelope(const QByteArray& channel_, const QByteArray& message_)
     : channel(channel_), message(message_)
@@ -26,17 +55,20 @@ QCopEnvelope::~QCopEnvelope()
 {
     setDevice(nullptr);
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
-    QDBusMessage signal = QDBusMessage::createSignal(objectPath, interfaceName, signalName);
-    signal << QString::fromUtf8(channel) << QString::fromUtf8(message) << data;
-    if (bus.send(signal))
-        sentSinceFlush = true;
+    if (bus.isConnected()) {
+        QDBusMessage signal = QDBusMessage::createSignal(objectPath, interfaceName, signalName);
+        signal << QString::fromUtf8(channel) << QString::fromUtf8(message) << data;
+        if (bus.send(signal))
+            sentSinceFlush = true;
+    }
+    if (sendObserver)
+        sendObserver(channel, message, data);
 }
 
 QCopChannel::QCopChannel(const QByteArray& channel, QObject* parent)
     : QObject(parent), name(channel)
 {
+    allChannels().append(this);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected())
         bus.connect(QString(), objectPath, interfaceName, signalName, this,
@@ -45,6 +77,7 @@ QCopChannel::QCopChannel(const QByteArray& channel, QObject* parent)
 
 QCopChannel::~QCopChannel()
 {
+    allChannels().removeAll(this);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected())
         bus.disconnect(QString(), objectPath, interfaceName, signalName, this,
@@ -53,8 +86,12 @@ QCopChannel::~QCopChannel()
 
 void QCopChannel::onMessage(const QString& channel, const QString& message, const QByteArray& data)
 {
-    if (channel.toUtf8() == name)
-        emit received(message.toUtf8(), data);
+    if (channel.toUtf8() != name)
+        return;
+    const QByteArray m = message.toUtf8();
+    if (busFilter && !busFilter(this, m))
+        return;
+    emit received(m, data);
 }
 
 void pda::flushQCop()

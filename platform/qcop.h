@@ -1,7 +1,8 @@
 #pragma once
 // The environment's message bus (QCop), carried on the D-Bus session bus as the signal
 // local.PDA.QCop.message(s channel, s message, ay data) on the object path /QCop.
-// Without a session bus nothing is sent and nothing fails.
+// Without a session bus nothing is sent and nothing fails; messages the environment
+// stand-in raises itself (memory-card notices) still reach the process's own channels.
 #include <QBuffer>
 #include <QByteArray>
 #include <QDataStream>

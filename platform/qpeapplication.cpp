@@ -2,12 +2,21 @@
 
 #include <QFont>
 
+#include "platform/mountwatcher.h"
+#include "platform/qcop.h"
 #include "platform/qcop_p.h"
+#include "platform/screensaver.h"
 
 #include <QCloseEvent>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
+#include <QDataStream>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <QTranslator>
 #include <QWidget>
@@ -18,7 +27,41 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+Q_LOGGING_CATEGORY(lcApplication, "pda.application", QtInfoMsg)
+
 namespace {
+
+const QByteArray cardChannel = QByteArrayLiteral("QPE/Card");
+const QByteArray mountTableChanged = QByteArrayLiteral("mtabChanged()");
+
+// The application's own name on the bus: local.PDA.Application.<name>, with what a bus name
+// cannot hold replaced.
+QString applicationBusName()
+{
+    QString element;
+    for (const QChar c : QCoreApplication::applicationName()) {
+        const bool ok = (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('_');
+        element += ok ? c : QLatin1Char('_');
+    }
+    if (element.isEmpty() || element.front().isDigit())
+        element.prepend(QLatin1Char('_'));
+    return QStringLiteral("local.PDA.Application.") + element;
+}
+
+qint64 monotonicMs()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
+
+QByteArray applicationChannelName()
+{
+    return "QPE/Application/" + QCoreApplication::applicationName().toUtf8();
+}
 
 // The signal handler may only touch these: a pipe end and a flag.
 int signalFds[2] = {-1, -1};
@@ -92,6 +135,7 @@ QPEApplication::QPEApplication(int& argc, char** argv, int /*type*/)
     QFont small = font();
     small.setPixelSize(10);
     setFont(small);
+    setUpDesktopServices();
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalFds) != 0) {
         signalFds[0] = signalFds[1] = -1;
         return;
@@ -110,6 +154,13 @@ QPEApplication::QPEApplication(int& argc, char** argv, int /*type*/)
 
 QPEApplication::~QPEApplication()
 {
+    pda::setBusFilter({});
+    pda::setSendObserver({});
+    // A hold on the screen saver ends with the application.
+    delete screenSaver;
+    screenSaver = nullptr;
+    qDeleteAll(cardNotices);
+    cardNotices.clear();
     if (signalFds[0] >= 0) {
         sigaction(SIGTERM, &previousTerm, nullptr);
         sigaction(SIGINT, &previousInt, nullptr);
@@ -120,6 +171,103 @@ QPEApplication::~QPEApplication()
     // Messages sent on the way out (the last document notice) must leave before the bus
     // connection goes away with the application.
     pda::flushQCop();
+}
+
+void QPEApplication::setUpDesktopServices()
+{
+    mountWatcher = new pda::MountWatcher("/proc/self/mountinfo", this);
+    if (mountWatcher->isWatching()) {
+        mountTable = mountWatcher->table();
+        connect(mountWatcher, &pda::MountWatcher::changed, this,
+                &QPEApplication::onMountTableChanged);
+        // The environment's own notices, where one runs, pass the same filters, so that one
+        // change reaches each listener once.
+        pda::setBusFilter([this](QCopChannel* channel, const QByteArray& message) {
+            if (channel->channel() != cardChannel || message != mountTableChanged)
+                return true;
+            return cardNoticeFilter(channel).fromBus(mountWatcher->table(), monotonicMs());
+        });
+    }
+
+    screenSaver = new pda::ScreenSaverInhibitor(applicationName(),
+                                                QStringLiteral("The application is in use"));
+    pda::setSendObserver([this](const QByteArray& channel, const QByteArray& message,
+                                const QByteArray& data) {
+        if (!screenSaver || channel != "QPE/System" || message != "setScreenSaverMode(int)")
+            return;
+        QDataStream in(data);
+        qint32 mode = 0;
+        in >> mode;
+        if (in.status() == QDataStream::Ok)
+            screenSaver->setMode(mode);
+    });
+}
+
+pda::CardNoticeFilter& QPEApplication::cardNoticeFilter(QCopChannel* channel)
+{
+    pda::CardNoticeFilter*& filter = cardNotices[channel];
+    if (!filter) {
+        filter = new pda::CardNoticeFilter(mountTable);
+        connect(channel, &QObject::destroyed, this,
+                [this, channel] { delete cardNotices.take(channel); });
+    }
+    return *filter;
+}
+
+void QPEApplication::onMountTableChanged()
+{
+    const QByteArray table = mountWatcher->table();
+    const qint64 now = monotonicMs();
+    // A listener may delete listeners, its own channel among them.
+    QList<QPointer<QCopChannel>> listeners;
+    for (QCopChannel* channel : pda::channelsNamed(cardChannel))
+        listeners.append(channel);
+    for (const QPointer<QCopChannel>& channel : std::as_const(listeners)) {
+        if (channel && cardNoticeFilter(channel).fromKernel(table, now)) {
+            qCDebug(lcApplication, "mtabChanged(): the mount table changed");
+            emit channel->received(mountTableChanged, QByteArray());
+        }
+    }
+    mountTable = table;
+}
+
+bool QPEApplication::claimSingleInstance()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface())
+        return true;
+    // Listening before the name is taken: a second start may ask for raise() at once.
+    if (!applicationChannel) {
+        applicationChannel = new QCopChannel(applicationChannelName(), this);
+        connect(applicationChannel, &QCopChannel::received, this,
+                &QPEApplication::onApplicationMessage);
+    }
+    // The bus gives the name to one caller only and takes it back when that caller's
+    // connection closes, so a camera that died leaves nothing behind.
+    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
+        bus.interface()->registerService(applicationBusName(),
+                                         QDBusConnectionInterface::DontQueueService,
+                                         QDBusConnectionInterface::DontAllowReplacement);
+    if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceNotRegistered)
+        return true;
+    delete applicationChannel;
+    applicationChannel = nullptr;
+    {
+        QCopEnvelope e(applicationChannelName(), QByteArrayLiteral("raise()"));
+    }
+    pda::flushQCop();
+    return false;
+}
+
+void QPEApplication::onApplicationMessage(const QByteArray& message, const QByteArray&)
+{
+    if (message != "raise()" || !main)
+        return;
+    main->setWindowState(main->windowState() & ~Qt::WindowMinimized);
+    main->show();
+    main->raise();
+    main->activateWindow();
+    qCDebug(lcApplication, "raise(): %s brought to the front", qPrintable(applicationName()));
 }
 
 void QPEApplication::setInputMethodHint(QWidget* widget, int hint)

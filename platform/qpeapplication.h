@@ -1,9 +1,21 @@
 #pragma once
 // The PDA environment's application object: a QApplication that also turns SIGTERM and
-// SIGINT into a close of the main widget, so a logout never loses the settings.
+// SIGINT into a close of the main widget, so a logout never loses the settings. On a
+// desktop it offers what the handheld's environment would: memory-card notices from the
+// kernel's mount table, the screen-saver level forwarded to the session's screen saver, and
+// one running instance per application.
 #include <QApplication>
+#include <QByteArray>
+#include <QHash>
 #include <QPointer>
 #include <QWidget>
+
+class QCopChannel;
+namespace pda {
+class MountWatcher;
+class CardNoticeFilter;
+class ScreenSaverInhibitor;
+}
 
 class QPEApplication : public QApplication {
     Q_OBJECT
@@ -16,9 +28,25 @@ public:
     static void setInputMethodHint(QWidget* widget, int hint);
     void showMainWidget(QWidget* widget, bool noMaximize = false);
 
+    // Takes the application's name on the session bus. False when another instance holds
+    // it: that one has been asked to come to the front ("raise()" on
+    // "QPE/Application/<name>") and this one should end without touching anything. True
+    // without a session bus.
+    bool claimSingleInstance();
+
 private:
     bool notify(QObject* receiver, QEvent* event) override;
     void onTerminationSignal();
+    void setUpDesktopServices();
+    void onMountTableChanged();
+    pda::CardNoticeFilter& cardNoticeFilter(QCopChannel* channel);
+    void onApplicationMessage(const QByteArray& message, const QByteArray& data);
     QPointer<QWidget> main;
     bool closing = false;
+    pda::MountWatcher* mountWatcher = nullptr;
+    // One filter per listener, so that each hears each change once.
+    QHash<QCopChannel*, pda::CardNoticeFilter*> cardNotices;
+    QByteArray mountTable;  // as the last kernel wake-up found it
+    pda::ScreenSaverInhibitor* screenSaver = nullptr;
+    QCopChannel* applicationChannel = nullptr;
 };

@@ -1,6 +1,8 @@
 // The real camera binary against the card emulator: what goes over the wire, which files
 // appear, what the settings file holds at exit. Each case is one run of the application on
 // its own virtual PDA (see virtualpda.h).
+#include "e2e/privatemounts.h"
+#include "e2e/screensaverservice.h"
 #include "e2e/virtualpda.h"
 
 #include <QDirIterator>
@@ -13,6 +15,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
+#include <sys/mount.h>
 
 using e2e::VirtualPda;
 using e2e::waitFor;
@@ -200,6 +203,11 @@ private slots:
     void filesBelongToTheUser_data();
     void filesBelongToTheUser();
     void onTheLinuxFrameBuffer();
+
+    void memoryCardFollowsMountTable();
+    void screenSaverHeld_data();
+    void screenSaverHeld();
+    void secondStartRaisesFirst();
 
 private:
     // A virtual PDA with the emulator running and the camera's preview under way.
@@ -799,5 +807,171 @@ void TestCameraE2e::onTheLinuxFrameBuffer()
     QCOMPARE(pda.terminateCamera(), 0);
 }
 
-QTEST_GUILESS_MAIN(TestCameraE2e)
+
+// ---- at home in a desktop session ------------------------------------------------------
+
+namespace {
+
+const char* const cardFolder = "/mnt/card";
+// What the environment stand-in reports while it runs with its debug output on.
+const QByteArray platformDebug = "pda.application.debug=true";
+const QByteArray cardNoticeLine = "mtabChanged(): the mount table changed";
+const QByteArray raisedLine = "raise(): camera brought to the front";
+
+bool cardFolderIsMountPoint()
+{
+    struct stat st;
+    struct stat root;
+    return ::stat(cardFolder, &st) == 0 && ::stat("/", &root) == 0 && st.st_dev != root.st_dev;
+}
+
+}  // namespace
+
+void TestCameraE2e::memoryCardFollowsMountTable()
+{
+    if (cardFolderIsMountPoint())
+        QSKIP("something is mounted at /mnt/card already");
+    const bool made = ::mkdir(cardFolder, 0755) == 0;
+    auto cleanup = qScopeGuard([made] {
+        ::umount2(cardFolder, MNT_DETACH);
+        if (made)
+            ::rmdir(cardFolder);
+    });
+    QCOMPARE(::mount("pda-card", cardFolder, "tmpfs", 0, "size=1m,mode=0755"), 0);
+    const QString cardPictures = QString(cardFolder) + "/Documents/Image_Files";
+    QVERIFY(QDir().mkpath(cardPictures));
+
+    VirtualPda pda;
+    // The card is the camera's user's, as a desktop mounts it for the user.
+    for (const QString& folder : {QString(cardFolder), QString(cardFolder) + "/Documents", cardPictures})
+        QCOMPARE(::chown(QFile::encodeName(folder).constData(), pda.account.uid, pda.account.gid), 0);
+    pda.cameraEnv.insert("QT_LOGGING_RULES", platformDebug);
+    QVERIFY(pda.ready() && pda.startEmulator());
+    pda.writeSettings("[Option]\nSaveTo=1\n");
+    QVERIFY(pda.startCamera(true));
+    QVERIFY(waitForFrames(pda, 0, 3, 15000));
+    QByteArray errors;
+    const auto notices = [&] { return (errors += pda.camera.readAllStandardError()).count(cardNoticeLine); };
+
+    QVERIFY(pda.control("shutter"));
+    QVERIFY(waitFor([&] { return QFile::exists(cardPictures + "/pic0001.jpg"); }, 5000));
+    QVERIFY(waitFor([&] { return pda.log().contains("write B"); }, 3000));
+
+    // The card is pulled: no message on any bus, only the kernel's mount table tells.
+    QCOMPARE(::umount2(cardFolder, 0), 0);
+    QVERIFY2(waitFor([&] { return notices() == 1; }, 3000), errors.constData());
+    const int from = int(pda.log().size());
+    QVERIFY(pda.control("shutter"));
+    const QString inside = pda.picturesDir() + "/pic0002.jpg";
+    QVERIFY(waitFor([&] { return QFile::exists(inside); }, 5000));
+    QVERIFY(waitFor([&] { return indexFrom(pda.log(), from, "write B") >= 0; }, 3000));
+    QCOMPARE(picturesUnder(pda.storage), QStringList{inside});
+    QCOMPARE(picturesUnder(cardFolder), QStringList());
+
+    // Nothing changes, nothing is told; a card put back is told once.
+    QTest::qWait(500);
+    QCOMPARE(notices(), 1);
+    QCOMPARE(::mount("pda-card", cardFolder, "tmpfs", 0, "size=1m,mode=0755"), 0);
+    QVERIFY(waitFor([&] { return notices() == 2; }, 3000));
+    QTest::qWait(300);
+    QCOMPARE(notices(), 2);
+
+    QCOMPARE(pda.terminateCamera(), 0);
+    QVERIFY(pda.settings().contains("SaveTo=0"));
+}
+
+void TestCameraE2e::screenSaverHeld_data()
+{
+    QTest::addColumn<bool>("killed");
+    QTest::newRow("power changes, then SIGTERM: released by the camera") << false;
+    QTest::newRow("SIGKILL: released with the camera's bus connection") << true;
+}
+
+void TestCameraE2e::screenSaverHeld()
+{
+    QFETCH(bool, killed);
+    if (!QDBusConnection::sessionBus().isConnected())
+        QSKIP("no D-Bus session bus (run under dbus-run-session)");
+    ScreenSaverService screenSaver;
+    QVERIFY(screenSaver.start());
+
+    VirtualPda pda;
+    QVERIFY(startPreview(pda));
+    QVERIFY(waitFor([&] { return screenSaver.events.size() == 1; }, 3000));
+    QCOMPARE(screenSaver.events, QStringList{"Inhibit camera 1"});
+    QVERIFY(!screenSaver.lastReason.isEmpty());
+
+    if (killed) {
+        ::kill(pid_t(pda.camera.processId()), SIGKILL);
+        QVERIFY(pda.camera.waitForFinished(5000));
+        QVERIFY(waitFor([&] { return screenSaver.events.size() == 2; }, 3000));
+        QCOMPARE(screenSaver.events, (QStringList{"Inhibit camera 1", "dropped 1"}));
+        return;
+    }
+
+    // On a low battery the screen saver may work again; back on mains it is held off anew.
+    QVERIFY(QDir().mkpath(pda.power + "/BAT0"));
+    VirtualPda::writeFile(pda.power + "/BAT0/type", "Battery\n");
+    VirtualPda::writeFile(pda.power + "/BAT0/status", "Discharging\n");
+    VirtualPda::writeFile(pda.power + "/BAT0/capacity", "5\n");
+    VirtualPda::writeFile(pda.power + "/AC/online", "0\n");
+    QVERIFY(waitFor([&] { return screenSaver.events.size() == 2; }, 3000));
+    VirtualPda::writeFile(pda.power + "/AC/online", "1\n");
+    QVERIFY(waitFor([&] { return screenSaver.events.size() == 3; }, 3000));
+    QCOMPARE(pda.terminateCamera(), 0);
+    QVERIFY(waitFor([&] { return screenSaver.events.size() == 4; }, 3000));
+    QTest::qWait(200);
+    QCOMPARE(screenSaver.events,
+             (QStringList{"Inhibit camera 1", "UnInhibit 1", "Inhibit camera 2", "UnInhibit 2"}));
+    QCOMPARE(screenSaver.held(), 0);
+}
+
+void TestCameraE2e::secondStartRaisesFirst()
+{
+    if (!QDBusConnection::sessionBus().isConnected())
+        QSKIP("no D-Bus session bus (run under dbus-run-session)");
+    VirtualPda pda;
+    pda.cameraEnv.insert("QT_LOGGING_RULES", platformDebug);
+    const QByteArray settings("[Option]\nSaveTo=0\nSerial=7\n");
+    QVERIFY(pda.ready() && pda.startEmulator());
+    pda.writeSettings(settings);
+    QVERIFY(pda.startCamera(true));
+    QVERIFY(waitForFrames(pda, 0, 3, 15000));
+
+    QProcess second;
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(pda.startCameraProcess(second));
+    QVERIFY(second.waitForFinished(2000));
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+
+    QByteArray errors;
+    QVERIFY(waitFor([&] { return (errors += pda.camera.readAllStandardError()).contains(raisedLine); },
+                    3000));
+    // The first goes on previewing; the card was opened once, the settings were not touched.
+    QVERIFY(waitForFrames(pda, int(pda.log().size()), 5, 3000));
+    QVERIFY(pda.cameraRunning());
+    QCOMPARE(count(pda.log(), 0, "open"), 1);
+    QCOMPARE(pda.settings(), settings);
+
+    // A camera that died leaves the way free: the next start runs.
+    ::kill(pid_t(pda.camera.processId()), SIGKILL);
+    QVERIFY(pda.camera.waitForFinished(5000));
+    QVERIFY(pda.startCamera());
+    QVERIFY(waitFor([&] { return count(pda.log(), 0, "open") == 2; }, 5000));
+    QVERIFY(!waitFor([&] { return !pda.cameraRunning(); }, 1000));
+    QCOMPARE(pda.terminateCamera(), 0);
+}
+
+int main(int argc, char** argv)
+{
+    // The camera's mount table then changes only when a test changes it.
+    e2e::privateMounts();
+    QCoreApplication app(argc, argv);
+    TestCameraE2e test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_camera_e2e.moc"

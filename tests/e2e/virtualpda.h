@@ -125,13 +125,9 @@ public:
         }
     }
 
-    // As the test account, with everything the test made in HOME handed over to it. The
-    // test's session bus admits only root, so the camera runs without one.
-    bool startCamera()
+    // The environment the camera runs in, with `cameraEnv` added.
+    QProcessEnvironment cameraEnvironment() const
     {
-        QDir().mkpath(home + "/.config");
-        giveToAccount(home);
-        giveToAccount(runtime);
         QProcessEnvironment env;
         env.insert("PATH", qEnvironmentVariable("PATH", "/usr/bin:/bin"));
         if (display.isEmpty()) {
@@ -144,19 +140,34 @@ public:
         env.insert("XDG_CONFIG_HOME", home + "/.config");
         env.insert("XDG_RUNTIME_DIR", runtime);
         env.insert("PDA_POWER_SUPPLY_DIR", power);
-        for (const QString& name : cameraEnv.keys())
-            env.insert(name, cameraEnv.value(name));
-        camera.setProcessEnvironment(env);
-        camera.setWorkingDirectory(work);
-        camera.setProgram(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera");
-        if (errorFile.isEmpty())
-            camera.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        const QString bus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+        if (!bus.isEmpty())
+            env.insert("DBUS_SESSION_BUS_ADDRESS", bus);
+        env.insert(cameraEnv);
+        return env;
+    }
+
+    // Starts `process` as the camera, run by the test account with everything the test made
+    // in HOME handed over to it; its standard error is kept to read when `keepErrors`, or
+    // goes to `errorFile` when that is set.
+    bool startCameraProcess(QProcess& process, bool keepErrors = false)
+    {
+        QDir().mkpath(home + "/.config");
+        giveToAccount(home);
+        giveToAccount(runtime);
+        process.setProcessEnvironment(cameraEnvironment());
+        process.setWorkingDirectory(work);
+        process.setProgram(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera");
+        if (keepErrors)
+            process.setProcessChannelMode(QProcess::SeparateChannels);
+        else if (errorFile.isEmpty())
+            process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         else
-            camera.setStandardErrorFile(errorFile);
+            process.setStandardErrorFile(errorFile);
         const uid_t uid = account.uid;
         const gid_t gid = account.gid;
         const mode_t mask = cameraUmask;
-        camera.setChildProcessModifier([uid, gid, mask] {
+        process.setChildProcessModifier([uid, gid, mask] {
             ::umask(mask);
             if (::setgroups(0, nullptr) != 0 || ::setresgid(gid, gid, gid) != 0
                 || ::setresuid(uid, uid, uid) != 0)
@@ -164,9 +175,11 @@ public:
             // After the change of user, which clears it.
             ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         });
-        camera.start();
-        return camera.waitForStarted(5000);
+        process.start();
+        return process.waitForStarted(5000);
     }
+
+    bool startCamera(bool keepErrors = false) { return startCameraProcess(camera, keepErrors); }
 
     bool cameraRunning() const { return camera.state() == QProcess::Running; }
 

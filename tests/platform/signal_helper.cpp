@@ -1,5 +1,9 @@
 // Helper for tst_platform_application: shows a main widget with QPEApplication and reports
-// its close and destruction on stdout. "slow" makes the close take two seconds.
+// on stdout what happens to it. Arguments, any of:
+//   slow       the close takes two seconds
+//   single     claims the single instance first; prints "second" and ends when refused
+//   minimized  the window starts minimized and reports "minimized" / "normal" changes
+//   card       reports every "QPE/Card" message
 #include "platform/qcop.h"
 #include "platform/qpeapplication.h"
 
@@ -12,6 +16,12 @@
 
 namespace {
 
+void say(const char* line)
+{
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+}
+
 class Window : public QWidget {
 public:
     explicit Window(bool slow_) : slow(slow_) {}
@@ -19,18 +29,23 @@ public:
     {
         QCopEnvelope e("QPE/System", "linkChanged(QString)");
         e << "";
-        std::printf("destroyed\n");
-        std::fflush(stdout);
+        say("destroyed");
     }
+    bool reportStates = false;
 
 protected:
     void closeEvent(QCloseEvent* event) override
     {
-        std::printf("closeEvent\n");
-        std::fflush(stdout);
+        say("closeEvent");
         if (slow)
             QThread::sleep(2);
         event->accept();
+    }
+    void changeEvent(QEvent* event) override
+    {
+        if (reportStates && event->type() == QEvent::WindowStateChange)
+            say(isMinimized() ? "minimized" : "normal");
+        QWidget::changeEvent(event);
     }
 
 private:
@@ -42,19 +57,28 @@ private:
 int main(int argc, char** argv)
 {
     QPEApplication app(argc, argv, 1);
-    const bool slow = argc > 1 && qstrcmp(argv[1], "slow") == 0;
+    const QStringList args = app.arguments().mid(1);
+    if (args.contains("single") && !app.claimSingleInstance()) {
+        say("second");
+        return 0;
+    }
     int rc = 0;
     {
-        Window w(slow);
+        Window w(args.contains("slow"));
+        QCopChannel card("QPE/Card");
+        if (args.contains("card"))
+            QObject::connect(&card, &QCopChannel::received,
+                             [](const QByteArray& message) { say(message.constData()); });
         QPEApplication::setInputMethodHint(&w, 1);
         app.showMainWidget(&w, false);
+        if (args.contains("minimized")) {
+            w.showMinimized();
+            w.reportStates = true;
+        }
         // A second top-level window must not keep the program running after the close.
         QWidget other;
         other.show();
-        QTimer::singleShot(0, [] {
-            std::printf("ready\n");
-            std::fflush(stdout);
-        });
+        QTimer::singleShot(0, [] { say("ready"); });
         rc = app.exec();
     }
     return rc;

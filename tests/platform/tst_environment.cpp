@@ -1,4 +1,5 @@
 // Power status, storage names, icons and QCop messages of the environment stand-in.
+#include "platform/mountwatcher.h"
 #include "platform/powerstatus.h"
 #include "platform/qcop.h"
 #include "platform/resource.h"
@@ -51,9 +52,17 @@ private slots:
             << Supplies{{"BAT0", Supply{{"type", "Battery"}, {"status", "Discharging"}}}}
             << int(PowerStatus::Offline) << int(PowerStatus::Low) << -1;
         QTest::newRow("mains online without battery") << Supplies{{"AC", mainsOn}} << int(PowerStatus::Online) << 0 << -1;
-        QTest::newRow("usb supply is not mains")
+        QTest::newRow("usb supply online: external power")
             << Supplies{{"usb", Supply{{"type", "USB"}, {"online", "1"}}}, {"BAT0", bat("Discharging", "90")}}
-            << int(PowerStatus::Offline) << int(PowerStatus::Good) << 90;
+            << int(PowerStatus::Online) << int(PowerStatus::Good) << 90;
+        QTest::newRow("usb supply offline, mains offline: battery")
+            << Supplies{{"AC", mainsOff}, {"usb", Supply{{"type", "USB"}, {"online", "0"}}},
+                        {"BAT0", bat("Discharging", "15")}}
+            << int(PowerStatus::Offline) << int(PowerStatus::Low) << 15;
+        QTest::newRow("usb-c supply online beside an offline mains")
+            << Supplies{{"AC", mainsOff}, {"ucsi", Supply{{"type", "USB"}, {"online", "1"}}},
+                        {"BAT0", bat("Charging", "40")}}
+            << int(PowerStatus::Online) << (PowerStatus::Good | PowerStatus::Charging) << 40;
     }
     void power()
     {
@@ -140,6 +149,44 @@ private slots:
         QVERIFY(Resource::loadPixmap("nothing").isNull());
         QVERIFY(Resource::loadPixmap("").isNull());
         QVERIFY(Resource::loadPixmap("camera").isNull());  // names are case-sensitive
+    }
+
+    // Notices from the kernel ("k") and from the bus ("b"), each with the mount table as it
+    // then reads (a letter) and the time in seconds; which of them reach the listeners. The
+    // table starts as "a".
+    void cardNotices_data()
+    {
+        QTest::addColumn<QStringList>("notices");
+        QTest::addColumn<QString>("delivered");
+        QTest::newRow("kernel, each change once") << QStringList{"kb0", "kc1", "ka2"} << "yyy";
+        QTest::newRow("kernel wake-up without a change") << QStringList{"ka0", "kb0", "kb1"} << "nyn";
+        QTest::newRow("environment follows the kernel: its echo dropped")
+            << QStringList{"kb0", "bb0", "kc5", "bc6"} << "ynyn";
+        QTest::newRow("environment first: the kernel's wake-up finds nothing new")
+            << QStringList{"bb0", "kb0", "bc5", "kc5"} << "ynyn";
+        QTest::newRow("environment alone, table unchanged: always through")
+            << QStringList{"ba0", "ba0", "ba9"} << "yyy";
+        QTest::newRow("one echo only: a second bus notice passes")
+            << QStringList{"kb0", "bb1", "bb1"} << "yny";
+        QTest::newRow("two changes in one wake-up, one echo each side")
+            << QStringList{"kc0", "bc0", "kc0"} << "ynn";
+        QTest::newRow("echo window: 2 s still an echo") << QStringList{"kb0", "bb2"} << "yn";
+        QTest::newRow("echo window: 3 s later a notice of its own") << QStringList{"kb0", "bb3"} << "yy";
+    }
+    void cardNotices()
+    {
+        QFETCH(QStringList, notices);
+        QFETCH(QString, delivered);
+        pda::CardNoticeFilter filter("a");
+        QString got;
+        for (const QString& n : notices) {
+            const QByteArray table = n.mid(1, 1).toLatin1();
+            const qint64 ms = n.mid(2).toLongLong() * 1000;
+            const bool through = n.startsWith('k') ? filter.fromKernel(table, ms)
+                                                   : filter.fromBus(table, ms);
+            got += through ? 'y' : 'n';
+        }
+        QCOMPARE(got, delivered);
     }
 
     void qcopDelivered()
