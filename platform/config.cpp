@@ -244,8 +244,11 @@ QByteArray Config::text() const
             } else if (name.isEmpty()) {
                 front.append(line);
             } else {
-                if (!headed)
+                if (!headed) {
+                    if (!tail.isEmpty())
+                        tail.append(QByteArray());
                     tail.append('[' + name.toUtf8() + ']');
+                }
                 headed = true;
                 tail.append(line);
             }
