@@ -299,7 +299,7 @@ void TestOptionControls::storageCardChosenWhenUsable()
     QCOMPARE(c->PushButton3->text(), QString("Memory Card"));
     c->ButtonSaveTo();
     QCOMPARE(c->saveTo, 0);
-    QCOMPARE(c->PushButton3->text(), QString("Internal Storage"));
+    QCOMPARE(c->PushButton3->text(), QString("Internal"));
 }
 
 QTEST_MAIN(TestOptionControls)
