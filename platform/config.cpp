@@ -5,6 +5,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStringDecoder>
+
+#include <utility>
 
 namespace {
 
@@ -36,6 +39,30 @@ bool isValidGroup(const QString& group)
     return isPlainText(group) && group == group.trimmed() && !group.contains(QLatin1Char(']'));
 }
 
+// Valid UTF-8 is read as such; anything else is taken for Latin-1, as older tools wrote it.
+// A byte-order mark is not part of the text.
+QString decodeLine(QByteArray raw)
+{
+    if (raw.startsWith("\xEF\xBB\xBF"))
+        raw.remove(0, 3);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(raw);
+    return utf8.hasError() ? QString::fromLatin1(raw) : text;
+}
+
+// The line of a key with a new value: what stands before the value (key, '=', blanks) and a
+// carriage return ending the line stay as the user wrote them.
+QByteArray replacedLine(const QByteArray& line, const QByteArray& value)
+{
+    qsizetype start = line.indexOf('=') + 1;
+    while (start < line.size() && (line.at(start) == ' ' || line.at(start) == '\t'))
+        ++start;
+    QByteArray out = line.left(start) + value;
+    if (line.endsWith('\r'))
+        out += '\r';
+    return out;
+}
+
 } // namespace
 
 QString Config::filePath(const QString& name)
@@ -58,53 +85,65 @@ Config::Config(const QString& name, int /*domain*/)
 {
     if (path.isEmpty())
         return;
-    QFile file(path);
-    // Only a regular file: a pipe or device in its place would block or never end.
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink()) {
+        lines.append(QByteArray());  // a new, empty file
         return;
-    const QByteArray bytes = file.read(maxFileSize);
+    }
+    // Only a regular file: a pipe or device in its place would block or never end. Whatever
+    // cannot be read whole is refused, and then never written over.
+    refused = true;
+    QFile file(path);
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.read(maxFileSize + 1);
+    if (bytes.size() > maxFileSize || file.error() != QFileDevice::NoError)
+        return;
+    refused = false;
+    lines = bytes.split('\n');
+
     QString current;  // keys before any [group] line live in the unnamed group
-    const QList<QByteArray> lines = bytes.split('\n');
-    for (const QByteArray& raw : lines) {
-        const QString line = QString::fromUtf8(raw).trimmed();
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString line = decodeLine(lines.at(i)).trimmed();
         if (line.isEmpty() || !isPlainText(line))
             continue;
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
             current = line.mid(1, line.size() - 2).trimmed();
-            if (!groups.contains(current)) {
+            if (!groups.contains(current))
                 groupOrder.append(current);
-                groups.insert(current, {});
-            }
+            Group& g = groups[current];
+            if (g.entries.isEmpty())
+                g.anchor = i;
             continue;
         }
         const int eq = line.indexOf(QLatin1Char('='));
         if (eq <= 0)
             continue;
         const QString key = line.left(eq).trimmed();
-        const QString value = line.mid(eq + 1).trimmed();
         if (!isValidKey(key))
             continue;
-        if (!groups.contains(current)) {
+        if (!groups.contains(current))
             groupOrder.append(current);
-            groups.insert(current, {});
+        Group& g = groups[current];
+        g.anchor = i;
+        Entry* entry = nullptr;
+        for (Entry& e : g.entries) {
+            if (e.key == key)
+                entry = &e;
         }
-        auto& entries = groups[current];
-        bool replaced = false;
-        for (auto& entry : entries) {
-            if (entry.first == key) {
-                entry.second = value;  // the later line wins, as a reader would expect
-                replaced = true;
-                break;
-            }
+        if (!entry) {
+            g.entries.append({key, QString(), -1, false});
+            entry = &g.entries.last();
         }
-        if (!replaced)
-            entries.append({key, value});
+        // The later line wins, as a reader would expect, and is the one a write replaces.
+        entry->value = line.mid(eq + 1).trimmed();
+        entry->line = i;
     }
 }
 
 Config::~Config()
 {
-    if (dirty)
+    if (dirty && !refused)
         write();
 }
 
@@ -113,16 +152,27 @@ void Config::setGroup(const QString& g)
     group = g;
 }
 
-QString Config::readEntry(const QString& key, const QString& deflt) const
+const Config::Entry* Config::find(const QString& key) const
 {
     const auto it = groups.constFind(group);
     if (it == groups.constEnd())
-        return deflt;
-    for (const auto& entry : *it) {
-        if (entry.first == key)
-            return entry.second;
+        return nullptr;
+    for (const Entry& entry : it->entries) {
+        if (entry.key == key)
+            return &entry;
     }
-    return deflt;
+    return nullptr;
+}
+
+Config::Entry* Config::find(const QString& key)
+{
+    return const_cast<Entry*>(std::as_const(*this).find(key));
+}
+
+QString Config::readEntry(const QString& key, const QString& deflt) const
+{
+    const Entry* entry = find(key);
+    return entry ? entry->value : deflt;
 }
 
 int Config::readNumEntry(const QString& key, int deflt) const
@@ -144,14 +194,7 @@ int Config::readNumEntry(const QString& key, int deflt) const
 
 bool Config::hasKey(const QString& key) const
 {
-    const auto it = groups.constFind(group);
-    if (it == groups.constEnd())
-        return false;
-    for (const auto& entry : *it) {
-        if (entry.first == key)
-            return true;
-    }
-    return false;
+    return find(key) != nullptr;
 }
 
 void Config::writeEntry(const QString& key, int value)
@@ -162,21 +205,71 @@ void Config::writeEntry(const QString& key, int value)
 void Config::writeEntry(const QString& key, const QString& value)
 {
     // Leading and trailing blanks would not survive a read, line breaks would inject lines.
-    if (!isValidKey(key) || !isValidGroup(group) || !isPlainText(value))
+    if (refused || !isValidKey(key) || !isValidGroup(group) || !isPlainText(value))
         return;
-    if (!groups.contains(group)) {
+    if (!groups.contains(group))
         groupOrder.append(group);
-        groups.insert(group, {});
+    Entry* entry = find(key);
+    if (!entry) {
+        groups[group].entries.append({key, QString(), -1, false});
+        entry = &groups[group].entries.last();
     }
-    auto& entries = groups[group];
+    entry->value = value.trimmed();
+    entry->written = true;
     dirty = true;
-    for (auto& entry : entries) {
-        if (entry.first == key) {
-            entry.second = value.trimmed();
-            return;
+}
+
+// The file as read, with the written keys' lines replaced and new keys added: after the last
+// entry of their group, or in a new group at the end.
+QByteArray Config::text() const
+{
+    QMap<int, QByteArray> replaced;
+    QMap<int, QList<QByteArray>> inserted;
+    QList<QByteArray> front;  // unnamed group the file lacks: it can only stand first
+    QList<QByteArray> tail;
+    for (const QString& name : groupOrder) {
+        const Group& g = groups.value(name);
+        bool headed = false;
+        for (const Entry& entry : g.entries) {
+            if (!entry.written)
+                continue;
+            const QByteArray value = entry.value.toUtf8();
+            if (entry.line >= 0) {
+                replaced.insert(entry.line, replacedLine(lines.at(entry.line), value));
+                continue;
+            }
+            const QByteArray line = entry.key.toUtf8() + '=' + value;
+            if (g.anchor >= 0) {
+                inserted[g.anchor].append(line);
+            } else if (name.isEmpty()) {
+                front.append(line);
+            } else {
+                if (!headed) {
+                    if (!tail.isEmpty())
+                        tail.append(QByteArray());
+                    tail.append('[' + name.toUtf8() + ']');
+                }
+                headed = true;
+                tail.append(line);
+            }
         }
     }
-    entries.append({key, value.trimmed()});
+
+    QList<QByteArray> out = front;
+    for (int i = 0; i < lines.size(); ++i) {
+        out.append(replaced.value(i, lines.at(i)));
+        out.append(inserted.value(i));
+    }
+    if (!tail.isEmpty()) {
+        // The new group ends with a line break; a blank line sets it apart from the rest.
+        if (!out.isEmpty() && out.last().isEmpty())
+            out.removeLast();
+        if (!out.isEmpty() && !out.last().trimmed().isEmpty())
+            out.append(QByteArray());
+        out.append(tail);
+        out.append(QByteArray());
+    }
+    return out.join('\n');
 }
 
 bool Config::write() const
@@ -187,21 +280,7 @@ bool Config::write() const
     if (!QDir().mkpath(info.absolutePath()))
         return false;
 
-    QByteArray out;
-    bool first = true;
-    for (const QString& name : groupOrder) {
-        const auto& entries = groups.value(name);
-        if (name.isEmpty() && entries.isEmpty())
-            continue;
-        if (!name.isEmpty() || !first) {
-            if (!first)
-                out += '\n';
-            out += '[' + name.toUtf8() + "]\n";
-        }
-        for (const auto& entry : entries)
-            out += entry.first.toUtf8() + '=' + entry.second.toUtf8() + '\n';
-        first = false;
-    }
+    const QByteArray out = text();
 
     // The new text goes to a temporary file in the same folder and replaces the old file
     // only when complete, so a crash or a full disk leaves the previous settings in place.

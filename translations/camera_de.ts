@@ -163,7 +163,7 @@ Bitte prüfen Sie den Speicher.</translation>
     <message>
         <location filename="../form/camerabase.cpp" line="61"/>
         <source>Save to</source>
-        <translation>Speicherort</translation>
+        <translation>Ablageort</translation>
     </message>
     <message>
         <location filename="../form/camerabase.cpp" line="63"/>
@@ -212,11 +212,6 @@ Bitte prüfen Sie den Speicher.</translation>
         <location filename="../platform/storageinfo.cpp" line="9"/>
         <source>Internal</source>
         <translation>Intern</translation>
-    </message>
-    <message>
-        <location filename="../platform/storageinfo.cpp" line="10"/>
-        <source>Internal Storage</source>
-        <translation>Interner Speicher</translation>
     </message>
     <message>
         <location filename="../platform/storageinfo.cpp" line="12"/>

@@ -48,7 +48,7 @@ void TestWindow::builtAsAWindow()
     QCOMPARE(c->PushButton4->text(), QString("Landscape"));
     QCOMPARE(c->PushButton1->text(), QString("480x320"));
     QCOMPARE(c->PushButton2->text(), QString("Normal"));
-    QCOMPARE(c->PushButton3->text(), QString("Internal Storage"));
+    QCOMPARE(c->PushButton3->text(), QString("Internal"));
     QVERIFY(!c->PushButton6->isEnabled()); // Landscape formats have no full screen
 }
 

@@ -1,6 +1,7 @@
 // Fuzzes the settings file: whatever OrvaneCamera.conf holds, the settings rules leave every
-// value the window relies on in its range, and Config's reads, writes and the file it
-// writes back agree with each other.
+// value the window relies on in its range, Config's reads, writes and the file it writes
+// back agree with each other, and every line of a key it did not write survives the write,
+// in its order, byte for byte.
 #include "platform/config.h"
 #include "settings/settings.h"
 
@@ -11,6 +12,8 @@
 #include <QList>
 #include <QMap>
 #include <QPair>
+#include <QSet>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -145,17 +148,66 @@ void checkReads(const Config& config, const QString& key)
     }
 }
 
+// The key a line would hold, read as the file's reader is documented to read it: UTF-8 where
+// valid, else Latin-1, without a byte-order mark, trimmed.
+QString keyOfLine(QByteArray raw)
+{
+    if (raw.startsWith("\xEF\xBB\xBF"))
+        raw.remove(0, 3);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString line = utf8.decode(raw);
+    if (utf8.hasError())
+        line = QString::fromLatin1(raw);
+    const int eq = line.indexOf(QLatin1Char('='));
+    return eq < 0 ? QString() : line.left(eq).trimmed();
+}
+
+// Every line of the old file that holds no key written (comments, headers, junk, other keys)
+// appears in the new file in the same order.
+void checkUnwrittenLinesKept(const QByteArray& before, const QSet<QString>& writtenKeys)
+{
+    QFile file(settingsPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        check(writtenKeys.isEmpty(), "the settings file is gone");
+        return;
+    }
+    const QList<QByteArray> after = file.readAll().split('\n');
+    qsizetype next = 0;
+    const QList<QByteArray> lines = before.split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QByteArray& line = lines.at(i);
+        if (i == lines.size() - 1 && line.isEmpty())
+            break;  // after the last line break: nothing of the user's
+        const QString key = keyOfLine(line);
+        if (!key.isEmpty() && writtenKeys.contains(key))
+            continue;
+        while (next < after.size() && after.at(next) != line)
+            ++next;
+        if (next == after.size()) {
+            std::fprintf(stderr, "line %ld \"%s\" lost or moved\n", long(i), line.constData());
+            fail("a line the application did not write was changed", long(i));
+        }
+        ++next;
+    }
+}
+
 void fuzzConfig(const uint8_t* data, size_t size)
 {
     const QList<Operation> ops = operationsOf(data, size);
     QMap<QPair<QString, QString>, QString> expected;
+    QSet<QString> writtenKeys;
     {
         Config config(QStringLiteral("OrvaneCamera"), Config::User);
-        for (const Operation& op : ops) {
+        for (qsizetype i = 0; i < ops.size(); ++i) {
+            const Operation& op = ops.at(i);
             config.setGroup(op.group);
             checkReads(config, op.key);
             checkReads(config, op.key.trimmed());
             const QString before = config.readEntry(op.key, sentinel);
+            // Every other line is left alone: its bytes must come through the write unchanged.
+            if (i % 2 == 1)
+                continue;
+            writtenKeys.insert(op.key);
             config.writeEntry(op.key, op.value);
             const QString after = config.readEntry(op.key, sentinel);
             check(after == before || after == op.value.trimmed(),
@@ -165,6 +217,8 @@ void fuzzConfig(const uint8_t* data, size_t size)
         }
         // Written back here when something was written.
     }
+    checkUnwrittenLinesKept(QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size)),
+                            writtenKeys);
     Config again(QStringLiteral("OrvaneCamera"), Config::User);
     for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
         again.setGroup(it.key().first);

@@ -1,19 +1,26 @@
 // The German translation: the window's texts, its messages and message boxes as a German
-// user sees them, which locale settings select it, and a .ts file with every text of the
-// sources translated.
+// user sees them, which locale settings select it, a .ts file with every text of the
+// sources translated, and every text of the window fitting its control in every language.
 #include "options/captureformats.h"
 #include "platform/qpeapplication.h"
 #include "support/testenvironment.h"
 
 #include <QCheckBox>
+#include <QDirIterator>
 #include <QGroupBox>
 #include <QHash>
 #include <QLabel>
+#include <QLCDNumber>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QSet>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTimer>
 #include <QTimerEvent>
+#include <QTranslator>
 #include <QXmlStreamReader>
 
 #include <cstdio>
@@ -102,6 +109,107 @@ QString runProbe(const QString& program, const QStringList& environment)
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
+
+// The width a control gives its text: the style's contents rect (frame, margins and check
+// indicator taken off), less what a sibling above it covers and the style's spacing to it.
+int textRoom(QWidget* w, const QString& text, QString* why)
+{
+    QStyle* style = w->style();
+    QRect room;
+    if (auto* button = qobject_cast<QPushButton*>(w)) {
+        QStyleOptionButton opt;
+        opt.initFrom(button);
+        opt.text = text;
+        opt.icon = button->icon();
+        opt.iconSize = button->iconSize();
+        if (button->autoDefault())
+            opt.features |= QStyleOptionButton::AutoDefaultButton;
+        room = style->subElementRect(QStyle::SE_PushButtonContents, &opt, button);
+        // The label keeps the style's button margin clear of the frame.
+        const int margin = style->pixelMetric(QStyle::PM_ButtonMargin, &opt, button);
+        room.adjust(margin / 2, 0, -(margin - margin / 2), 0);
+        if (!button->icon().isNull())
+            room.setLeft(room.left() + button->iconSize().width() + 4);
+    } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
+        QStyleOptionButton opt;
+        opt.initFrom(box);
+        opt.text = text;
+        room = style->subElementRect(QStyle::SE_CheckBoxContents, &opt, box);
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+        room = label->contentsRect();
+    } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
+        // The title sits at the top left; the frame's line runs on to the right.
+        QStyleOptionGroupBox opt;
+        opt.initFrom(group);
+        opt.text = text;
+        opt.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+        opt.textAlignment = group->alignment();
+        const QRect title = style->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, group);
+        room = QRect(title.left(), title.top(), group->width() - title.left(), title.height());
+    }
+    // Siblings created later are drawn above: they cut off what lies under them.
+    if (QWidget* parent = w->parentWidget()) {
+        const QRect area = room.translated(w->pos());
+        const QObjectList siblings = parent->children();
+        for (qsizetype i = siblings.indexOf(w) + 1; i < siblings.size(); ++i) {
+            auto* sibling = qobject_cast<QWidget*>(siblings.at(i));
+            if (!sibling || sibling->isHidden() || !sibling->geometry().intersects(area))
+                continue;
+            if (sibling->x() > area.left()) {
+                // A text ending right at the neighbour's edge reads as part of it.
+                const int gap = style->pixelMetric(QStyle::PM_LayoutHorizontalSpacing);
+                room.setRight(qMin(room.right(), sibling->x() - w->x() - 1 - gap));
+                *why = QStringLiteral(" (covered from x=%1 by %2)").arg(sibling->x()).arg(sibling->objectName());
+            }
+        }
+    }
+    return room.width();
+}
+
+// What the control shows now, and the font that draws it.
+QString shownText(QWidget* w, QFont* font)
+{
+    *font = w->font();
+    if (auto* group = qobject_cast<QGroupBox*>(w))
+        return group->title();
+    if (auto* button = qobject_cast<QAbstractButton*>(w))
+        return button->text();
+    if (auto* label = qobject_cast<QLabel*>(w))
+        return label->text();
+    return QString();
+}
+
+// Every text a control of the window shows now that does not fit it, one line each.
+QStringList misfits(QWidget* window)
+{
+    QStringList found;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        QFont font;
+        const QString text = shownText(w, &font);
+        if (text.isEmpty())
+            continue;
+        QString why;
+        const int room = textRoom(w, text, &why);
+        const QFontMetrics metrics(font);
+        int width = 0;
+        for (const QString& line : text.split(QLatin1Char('\n')))
+            width = qMax(width, metrics.horizontalAdvance(line));
+        if (width > room)
+            found << QStringLiteral("%1 \"%2\": %3 px in %4 px%5")
+                         .arg(w->objectName(), text).arg(width).arg(room).arg(why);
+    }
+    if (auto* counter = window->findChild<QLCDNumber*>()) {
+        // The counter's own texts: one digit each, dots included.
+        for (const char* text : {"Fr...", "Error"}) {
+            if (qstrlen(text) > uint(counter->digitCount()))
+                found << QStringLiteral("%1 \"%2\": %3 digits").arg(counter->objectName(),
+                                                                    QLatin1String(text))
+                             .arg(counter->digitCount());
+        }
+    }
+    return found;
+}
+
 } // namespace
 
 class TestTranslation : public QObject {
@@ -125,6 +233,8 @@ private slots:
     void localeChoice_data();
     void localeChoice();
     void installedFolder();
+    void everyTextFits_data();
+    void everyTextFits();
 };
 
 void TestTranslation::initTestCase()
@@ -235,7 +345,7 @@ void TestTranslation::formTexts_data()
     QTest::newRow("save-to label") << "TextLabel3" << base << "Save to";
     QTest::newRow("display mode") << "PushButton4" << camera << "Landscape";
     QTest::newRow("quality") << "PushButton2" << camera << "Normal";
-    QTest::newRow("save to") << "PushButton3" << "StorageInfo" << "Internal Storage";
+    QTest::newRow("save to") << "PushButton3" << "StorageInfo" << "Internal";
     QTest::newRow("message label") << "TextLabel4" << base << "Saved";
 }
 
@@ -411,6 +521,75 @@ void TestTranslation::installedFolder()
     QVERIFY(QFile::copy(QStringLiteral(":/i18n/camera_de.qm"),
                         root.filePath(QStringLiteral("share/orvane-camera/translations/camera_nl.qm"))));
     QCOMPARE(runProbe(program, {QStringLiteral("LANG=nl_NL.UTF-8")}), QStringLiteral("Kamera"));
+}
+
+// The source texts and every translation built in.
+void TestTranslation::everyTextFits_data()
+{
+    QTest::addColumn<QString>("qm");
+    QTest::newRow("en") << QString();
+    QDirIterator it(QStringLiteral(":/i18n"), {QStringLiteral("camera_*.qm")});
+    while (it.hasNext()) {
+        const QString file = it.next();
+        QTest::newRow(qPrintable(QFileInfo(file).baseName().mid(7))) << file;
+    }
+}
+
+// The window in each language, through every display mode, format, quality, storage and
+// message: each text fits inside its control, drawn in the control's font.
+void TestTranslation::everyTextFits()
+{
+    QFETCH(QString, qm);
+    const QList<QTranslator*> installed = qApp->findChildren<QTranslator*>();
+    for (QTranslator* t : installed)
+        QCoreApplication::removeTranslator(t);
+    QTranslator language;
+    if (!qm.isEmpty()) {
+        QVERIFY(language.load(qm));
+        QCoreApplication::installTranslator(&language);
+    }
+    const auto restore = qScopeGuard([&] {
+        QCoreApplication::removeTranslator(&language);
+        for (QTranslator* t : installed)
+            QCoreApplication::installTranslator(t);
+    });
+
+    TestEnvironment env;
+    auto camera = env.makeCamera();
+    QTest::keyClick(camera.get(), Qt::Key_R); // every display mode and format
+    QTest::keyClick(camera.get(), Qt::Key_V); // the D button too
+    QStringList found;  // each misfit once, with the first state that showed it
+    QSet<QString> seen;
+    const auto look = [&](const QString& state) {
+        for (const QString& misfit : misfits(camera.get())) {
+            if (!seen.contains(misfit))
+                found << misfit + QStringLiteral(" [") + state + QLatin1Char(']');
+            seen.insert(misfit);
+        }
+    };
+    look(QStringLiteral("start"));
+    for (int mode = 0; mode < 3; ++mode) {
+        QCOMPARE(camera->selectDispMode(mode), mode);
+        look(QStringLiteral("display mode %1").arg(mode));
+    }
+    for (int r = 0; r < captureFormatCount; ++r) {
+        camera->selectDispMode(captureFormats[r].displayMode());
+        QCOMPARE(camera->selectResolution(r), r);
+        look(QStringLiteral("format %1").arg(r));
+    }
+    for (int q = 0; q < 2; ++q) {
+        QCOMPARE(camera->selectQuality(q), q);
+        look(QStringLiteral("quality %1").arg(q));
+    }
+    for (int storage = 0; storage < 2; ++storage) {
+        QCOMPARE(camera->selectSaveTo(storage), storage);
+        look(QStringLiteral("storage %1").arg(storage));
+    }
+    for (const char* message : {"Saved", "Card Locked !"}) {
+        camera->showMessage(message);
+        look(QString::fromLatin1(message));
+    }
+    QVERIFY2(found.isEmpty(), qPrintable(QLatin1Char('\n') + found.join(QLatin1Char('\n'))));
 }
 
 int main(int argc, char** argv)

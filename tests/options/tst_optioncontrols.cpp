@@ -300,7 +300,7 @@ void TestOptionControls::storageCardChosenWhenUsable()
     QCOMPARE(c->PushButton3->text(), QString("Memory Card"));
     c->ButtonSaveTo();
     QCOMPARE(c->settings().saveTo, 0);
-    QCOMPARE(c->PushButton3->text(), QString("Internal Storage"));
+    QCOMPARE(c->PushButton3->text(), QString("Internal"));
 }
 
 QTEST_MAIN(TestOptionControls)

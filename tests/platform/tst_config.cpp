@@ -71,7 +71,135 @@ private slots:
             c.writeEntry(QStringLiteral("A"), 10);
             c.writeEntry(QStringLiteral("C"), 3);
         }
-        QCOMPARE(readFile(), QByteArray("[Zeta]\nOther=x y\nAlpha=1\n\n[Option]\nB=2\nA=10\nC=3\n\n[Tail]\nK=v\n"));
+        QCOMPARE(readFile(), QByteArray("[Zeta]\nOther=x y\nAlpha=1\n\n[Option]\nB=2\nA=10\nC=3\n[Tail]\nK=v\n"));
+    }
+
+    // The exit write touches only the lines of the keys written (A in [Option], Serial in
+    // [File]); everything else a user or another tool put in the file stays, byte for byte.
+    void handEditedFileKept_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("comments and blank lines")
+            << QByteArray("# top\n[Option]\n; note\nA=1\n\n# end\n")
+            << QByteArray("# top\n[Option]\n; note\nA=2\n\n# end\n\n[File]\nSerial=7\n");
+        QTest::newRow("unknown keys and groups")
+            << QByteArray("[Mine]\nX=1\n[Option]\nA=1\nZ=9\n[File]\nOther=o\n")
+            << QByteArray("[Mine]\nX=1\n[Option]\nA=2\nZ=9\n[File]\nOther=o\nSerial=7\n");
+        QTest::newRow("lines without =")
+            << QByteArray("[Option]\njust words\nA=1\n[File]\nno equals sign\n")
+            << QByteArray("[Option]\njust words\nA=2\n[File]\nSerial=7\nno equals sign\n");
+        QTest::newRow("new key after the group's last entry")
+            << QByteArray("[File]\nNamePrefix=img\n# pictures\n\n[Option]\nA=1\n")
+            << QByteArray("[File]\nNamePrefix=img\nSerial=7\n# pictures\n\n[Option]\nA=2\n");
+        QTest::newRow("latin-1 byte of another key")
+            << QByteArray("[File]\nNamePrefix=Bild\xe4\nSerial=1\n[Option]\nA=1\n")
+            << QByteArray("[File]\nNamePrefix=Bild\xe4\nSerial=7\n[Option]\nA=2\n");
+        QTest::newRow("control bytes in another line")
+            << QByteArray("[Option]\nA=1\nB=\x01\x02\n")
+            << QByteArray("[Option]\nA=2\nB=\x01\x02\n\n[File]\nSerial=7\n");
+        QTest::newRow("spacing and CRLF")
+            << QByteArray("[Option]\r\n  A = 1  \r\n[File]\r\nSerial\t=\t1\r\n")
+            << QByteArray("[Option]\r\n  A = 2\r\n[File]\r\nSerial\t=\t7\r\n");
+        QTest::newRow("key twice: the line read is replaced")
+            << QByteArray("[Option]\nA=1\nA=5\n[File]\nSerial=1\n")
+            << QByteArray("[Option]\nA=1\nA=2\n[File]\nSerial=7\n");
+        QTest::newRow("group twice")
+            << QByteArray("[File]\nSerial=1\n[Option]\nA=1\n[File]\nX=1\n")
+            << QByteArray("[File]\nSerial=7\n[Option]\nA=2\n[File]\nX=1\n");
+        QTest::newRow("keys before any group")
+            << QByteArray("Top=1\n[Option]\nA=1\n")
+            << QByteArray("Top=1\n[Option]\nA=2\n\n[File]\nSerial=7\n");
+        QTest::newRow("no final line break")
+            << QByteArray("[Option]\nA=1")
+            << QByteArray("[Option]\nA=2\n\n[File]\nSerial=7\n");
+        QTest::newRow("byte-order mark")
+            << QByteArray("\xEF\xBB\xBF[Option]\nA=1\n")
+            << QByteArray("\xEF\xBB\xBF[Option]\nA=2\n\n[File]\nSerial=7\n");
+    }
+    void handEditedFileKept()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        writeFile(before);
+        {
+            Config c(QStringLiteral("Test"));
+            c.setGroup(QStringLiteral("Option"));
+            c.writeEntry(QStringLiteral("A"), 2);
+            c.setGroup(QStringLiteral("File"));
+            c.writeEntry(QStringLiteral("Serial"), 7);
+        }
+        QCOMPARE(readFile(), after);
+    }
+
+    // Valid UTF-8 reads as UTF-8, anything else as Latin-1; a value written goes out as UTF-8.
+    void valueEncoding_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("utf-8") << QByteArray("Bild\xc3\xa4") << QStringLiteral("Bild\u00e4");
+        QTest::newRow("latin-1") << QByteArray("Bild\xe4") << QStringLiteral("Bild\u00e4");
+        QTest::newRow("utf-8 outside latin-1") << QByteArray("\xe2\x82\xac") << QStringLiteral("\u20ac");
+        QTest::newRow("cut multibyte at end") << QByteArray("Bild\xc3") << QStringLiteral("Bild\u00c3");
+        QTest::newRow("overlong slash") << QByteArray("\xc0\xaf") << QStringLiteral("\u00c0\u00af");
+        QTest::newRow("lone continuation") << QByteArray("a\x80z") << QStringLiteral("a\u0080z");
+    }
+    void valueEncoding()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, expected);
+        writeFile("[File]\nNamePrefix=" + bytes + "\nSerial=1\n");
+        {
+            Config c(QStringLiteral("Test"));
+            c.setGroup(QStringLiteral("File"));
+            QCOMPARE(c.readEntry(QStringLiteral("NamePrefix")), expected);
+            c.writeEntry(QStringLiteral("Serial"), 2);
+        }
+        QCOMPARE(readFile(), "[File]\nNamePrefix=" + bytes + "\nSerial=2\n");  // not re-encoded
+        {
+            Config c(QStringLiteral("Test"));
+            c.setGroup(QStringLiteral("File"));
+            c.writeEntry(QStringLiteral("NamePrefix"), c.readEntry(QStringLiteral("NamePrefix")));
+        }
+        QCOMPARE(readFile(), "[File]\nNamePrefix=" + expected.toUtf8() + "\nSerial=2\n");
+    }
+
+    // A file the reader refused is neither read nor replaced.
+    void refusedFileUntouched_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("over the size limit") << QStringLiteral("oversize");
+        QTest::newRow("fifo") << QStringLiteral("fifo");
+    }
+    void refusedFileUntouched()
+    {
+        QFETCH(QString, kind);
+        const QByteArray path = QFile::encodeName(confPath());
+        QByteArray content;
+        if (kind == QLatin1String("fifo")) {
+            QDir().mkpath(dir.path() + QStringLiteral("/xdg"));
+            QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+        } else {
+            content = "[Option]\nA=1\n" + QByteArray((1 << 20) - 12, '#');
+            writeFile(content);
+        }
+        struct stat before = {};
+        QCOMPARE(::lstat(path.constData(), &before), 0);
+        {
+            Config c(QStringLiteral("Test"));
+            c.setGroup(QStringLiteral("Option"));
+            QCOMPARE(c.readNumEntry(QStringLiteral("A"), 5), 5);
+            c.writeEntry(QStringLiteral("A"), 2);
+        }
+        struct stat after = {};
+        QCOMPARE(::lstat(path.constData(), &after), 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(after.st_mode, before.st_mode);
+        if (!content.isEmpty())
+            QVERIFY(readFile() == content);
+        QCOMPARE(QDir(dir.path() + QStringLiteral("/xdg")).entryList(QDir::Files | QDir::System),
+                 QStringList{"Test.conf"});
+        QVERIFY(QFile::remove(confPath()));
     }
 
     void numbers_data()

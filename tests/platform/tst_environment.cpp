@@ -97,7 +97,7 @@ private slots:
 
     void storageNames()
     {
-        QCOMPARE(StorageInfo::getDefaultStorageName(0, false), QStringLiteral("Internal Storage"));
+        QCOMPARE(StorageInfo::getDefaultStorageName(0, false), QStringLiteral("Internal"));
         QCOMPARE(StorageInfo::getDefaultStorageName(1, false), QStringLiteral("Memory Card"));
         QCOMPARE(StorageInfo::getDefaultStorageName(2, false), QString());
         QCOMPARE(StorageInfo::getDefaultStorageName(-1, false), QString());

@@ -185,7 +185,7 @@ void TestSystemServices::cardNoticeRechecksStorage()
     }
     QTRY_COMPARE(c->settings().saveTo, 0);
     QVERIFY(!c->PushButton3->isEnabled());
-    QCOMPARE(c->PushButton3->text(), QString("Internal Storage"));
+    QCOMPARE(c->PushButton3->text(), QString("Internal"));
 
     QDir().mkpath(env.card); // and put back: the storage stays internal until chosen
     {
