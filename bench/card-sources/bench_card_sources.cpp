@@ -52,11 +52,11 @@ double perCycleUs(int cycles, F cycle)
     return medianOf(batches);
 }
 
-card::FramePtr startSource(const std::string& spec, std::unique_ptr<card::FrameSource>& source)
+card::FramePtr startSource(const std::string& description, std::unique_ptr<card::FrameSource>& source)
 {
     std::string error;
-    if (!card::makeSource(spec, source, error) || !source || !source->start(error)) {
-        std::fprintf(stderr, "bench_card_sources: %s: %s\n", spec.c_str(), error.c_str());
+    if (!card::makeSource(description, source, error) || !source || !source->start(error)) {
+        std::fprintf(stderr, "bench_card_sources: %s: %s\n", description.c_str(), error.c_str());
         return nullptr;
     }
     std::uint64_t number;

@@ -3,7 +3,7 @@
  * the card's kernel driver, so that the camera application runs on any Linux machine.
  *
  *   camera-card-emulator --mount DIR [--owner USER[:GROUP]] [--link] [--log FILE]
- *                        [--source SPEC] [--frame-ms N]
+ *                        [--source SOURCE] [--frame-ms N]
  *   camera-card-emulator --help | --version
  *
  * DIR (created if missing) then holds
@@ -23,7 +23,7 @@
  * "ready" on stdout means the mount is usable. SIGINT or SIGTERM unmounts and exits.
  * --link (root only) points /dev/orvane_vdc and /dev/orvane_buz at DIR/vdc and DIR/buz for
  * the run. --log FILE writes one line per operation (see core/cardlog.h).
- * --source SPEC: what the sensor sees (see sources/sources.h): the synthetic test card, a
+ * --source SOURCE: what the sensor sees (see sources/sources.h): the synthetic test card, a
  * still image, a video, a webcam or a GStreamer pipeline. A frame read waits for a source
  * frame newer than the last one delivered, one second at most; a source that fails makes
  * the card report itself absent until it works again. --scene FILE is --source image:FILE.
@@ -403,7 +403,7 @@ struct Options {
 void usage(std::FILE* out = stderr)
 {
     std::fprintf(out, "usage: camera-card-emulator --mount DIR [--owner USER[:GROUP]] [--link] "
-                      "[--log FILE] [--source SPEC] [--frame-ms N]\nsources:\n%s",
+                      "[--log FILE] [--source SOURCE] [--frame-ms N]\nsources:\n%s",
                  card::sourceHelp().c_str());
 }
 
@@ -469,13 +469,13 @@ bool lookUpGroup(const std::string& name, gid_t& gid)
 }
 
 // "USER[:GROUP]"; without one, the user sudo was run by, else the one who started us.
-bool resolveOwnership(const std::string& spec, Ownership& o)
+bool resolveOwnership(const std::string& given, Ownership& o)
 {
     o.starter = getuid();
     o.starterGroup = getgid();
-    std::string user = spec.substr(0, spec.find(':'));
+    std::string user = given.substr(0, given.find(':'));
     const std::string groupName =
-        spec.find(':') == std::string::npos ? std::string() : spec.substr(spec.find(':') + 1);
+        given.find(':') == std::string::npos ? std::string() : given.substr(given.find(':') + 1);
     const char* sudoUser = std::getenv("SUDO_USER");
     if (user.empty() && geteuid() == 0 && sudoUser && *sudoUser)
         user = sudoUser;

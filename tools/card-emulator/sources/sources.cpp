@@ -11,17 +11,17 @@
 
 namespace card {
 
-bool makeSource(const std::string& spec, std::unique_ptr<FrameSource>& source,
+bool makeSource(const std::string& description, std::unique_ptr<FrameSource>& source,
                 std::string& error)
 {
     source.reset();
-    if (spec == "pattern")
+    if (description == "pattern")
         return true;
-    const std::size_t colon = spec.find(':');
-    const std::string kind = spec.substr(0, colon);
-    const std::string argument = colon == std::string::npos ? std::string() : spec.substr(colon + 1);
+    const std::size_t colon = description.find(':');
+    const std::string kind = description.substr(0, colon);
+    const std::string argument = colon == std::string::npos ? std::string() : description.substr(colon + 1);
     if (colon == std::string::npos || argument.empty()) {
-        error = "not a source: " + spec;
+        error = "not a source: " + description;
         return false;
     }
     if (kind == "image") {
@@ -37,12 +37,12 @@ bool makeSource(const std::string& spec, std::unique_ptr<FrameSource>& source,
         source = std::make_unique<GstSource>(GstSource::Pipeline, argument);
     if (source)
         return true;
-    error = "not a source: " + spec;
+    error = "not a source: " + description;
 #else
     if (kind == "video" || kind == "v4l2" || kind == "gst")
-        error = spec + ": this build has no GStreamer";
+        error = description + ": this build has no GStreamer";
     else
-        error = "not a source: " + spec;
+        error = "not a source: " + description;
 #endif
     return false;
 }

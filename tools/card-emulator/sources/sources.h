@@ -13,13 +13,13 @@
 
 namespace card {
 
-// --source SPEC: "pattern" gives no source (the synthetic scene); "image:FILE",
-// "video:FILE", "v4l2:DEVICE", "gst:PIPELINE" give theirs. False with `error` for a SPEC
+// --source SOURCE: "pattern" gives no source (the synthetic scene); "image:FILE",
+// "video:FILE", "v4l2:DEVICE", "gst:PIPELINE" give theirs. False with `error` for a SOURCE
 // that this build cannot serve.
-bool makeSource(const std::string& spec, std::unique_ptr<FrameSource>& source,
+bool makeSource(const std::string& description, std::unique_ptr<FrameSource>& source,
                 std::string& error);
 
-// The SPEC forms this build serves, one indented line each, for the usage text.
+// The SOURCE forms this build serves, one indented line each, for the usage text.
 std::string sourceHelp();
 
 class SourceRunner {
