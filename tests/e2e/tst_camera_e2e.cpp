@@ -200,6 +200,7 @@ private slots:
     void homeLength();
     void homeWithShellCharacters();
     void onePressOneAttemptWithoutWindowManager();
+    void fullScreenComesBackOnTop();
     void filesBelongToTheUser_data();
     void filesBelongToTheUser();
     void onTheLinuxFrameBuffer();
@@ -702,6 +703,70 @@ void TestCameraE2e::onePressOneAttemptWithoutWindowManager()
     QVERIFY(pda.cameraRunning());
     QCOMPARE(pda.terminateCamera(), 0);
     QCOMPARE(picturesUnder(pda.storage), QStringList());
+}
+
+namespace {
+
+// What an X client tool prints on `display`, trimmed; empty when it failed.
+QString x11(const QString& display, const QString& program, const QStringList& arguments)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display);
+    p.setProcessEnvironment(env);
+    p.start(program, arguments);
+    if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return {};
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+
+// The root window's children, top of the stack first.
+QStringList stackTopFirst(const QString& display)
+{
+    QStringList ids;
+    const QRegularExpression child("^\\s+(0x[0-9a-f]+) ");
+    for (const QString& line : x11(display, "xwininfo", {"-root", "-children"}).split('\n')) {
+        const QRegularExpressionMatch m = child.match(line);
+        if (m.hasMatch())
+            ids << m.captured(1);
+    }
+    return ids;
+}
+
+} // namespace
+
+// Full screen on, the control window brought over it and activated, as a click on it
+// would: the camera puts the full-screen frame back on top. (Which window then has the
+// keys cannot be told here: without a window manager the server ignores a focus request
+// stamped earlier than xdotool's.)
+void TestCameraE2e::fullScreenComesBackOnTop()
+{
+    XServer x;
+    if (x.display.isEmpty() || QStandardPaths::findExecutable("xdotool").isEmpty())
+        QSKIP("no Xvfb or xdotool here");
+    VirtualPda pda;
+    pda.display = x.display;
+    QVERIFY(startPreview(pda, "[Option]\nDispMode=1\n"));
+    const QString main = x11(x.display, "xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Camera$"}).section('\n', 0, 0);
+    QVERIFY(!main.isEmpty());
+    x11(x.display, "xdotool", {"windowfocus", "--sync", main});
+    // The F button, at (0, 2) of the button group at (0, 160).
+    x11(x.display, "xdotool", {"mousemove", "--window", main, "12", "174", "click", "1"});
+    const QString mainHex = QString("0x%1").arg(main.toULong(), 0, 16);
+    QString frame;
+    QVERIFY(waitFor([&] {
+        const QStringList stack = stackTopFirst(x.display);
+        frame = stack.value(0);
+        return !stack.isEmpty() && frame != mainHex
+            && x11(x.display, "xwininfo", {"-id", frame}).contains("IsViewable");
+    }, 5000));
+
+    x11(x.display, "xdotool", {"windowraise", main});
+    x11(x.display, "xdotool", {"windowfocus", main});
+    QVERIFY2(waitFor([&] { return stackTopFirst(x.display).value(0) == frame; }, 3000),
+             qPrintable(stackTopFirst(x.display).join(' ')));
+    QVERIFY(pda.cameraRunning());
+    QCOMPARE(pda.terminateCamera(), 0);
 }
 
 // ---- who owns what ------------------------------------------------------------------------
