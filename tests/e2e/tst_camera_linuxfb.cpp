@@ -48,7 +48,8 @@ QImage readPanel(const Panel& p)
     const QImage view(reinterpret_cast<const uchar*>(bytes.constData()), p.size.width(),
                       p.size.height(), p.line,
                       p.depth == 16 ? QImage::Format_RGB16 : QImage::Format_RGB32);
-    return view.convertToFormat(QImage::Format_RGB32);  // a deep copy
+    // A deep copy: converting a 32-bit view to its own format would only share `bytes`.
+    return view.convertToFormat(QImage::Format_RGB32).copy();
 }
 
 // The emulator's scene: red, green, blue and yellow quarters, checked at the quarter points
