@@ -1,5 +1,7 @@
-// The packed capture format table against its documented values, field by field.
+// The packed capture format table against its documented values, field by field, and the
+// option rules that search it.
 #include "options/captureformats.h"
+#include "options/optionrules.h"
 
 #include <QTest>
 
@@ -12,6 +14,10 @@ private slots:
     void nameLists_data();
     void nameLists();
     void previewEntriesExist();
+    void resolutionSearch_data();
+    void resolutionSearch();
+    void zoomRule_data();
+    void zoomRule();
 };
 
 void TestCaptureFormats::fields_data()
@@ -125,6 +131,58 @@ void TestCaptureFormats::previewEntriesExist()
     }
     QCOMPARE(mirrorModeBits[0], 0);
     QCOMPARE(mirrorModeBits[1], 3);
+}
+
+// The option rules alone, without a window: the wraps and searches at their edges.
+void TestCaptureFormats::resolutionSearch_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("dispMode");
+    QTest::addColumn<int>("resolutionMax");
+    QTest::addColumn<int>("found");
+    QTest::newRow("Landscape from 0") << 0 << int(Landscape) << 8 << 2;
+    QTest::newRow("Portrait past the last wraps to 0") << 8 << int(Portrait) << 8 << 0;
+    QTest::newRow("below 0 starts at the last offered") << -1 << int(Portrait) << 8 << 7;
+    QTest::newRow("Square from 7 wraps round to 1") << 7 << int(Square) << 7 << 1;
+    QTest::newRow("none of the mode among the offered: the start") << 1 << int(Landscape) << 2 << 1;
+    QTest::newRow("every format, Square from 11") << 11 << int(Square) << 13 << 11;
+    QTest::newRow("every format, Square after 12 wraps to 1") << 13 << int(Square) << 13 << 1;
+}
+
+void TestCaptureFormats::resolutionSearch()
+{
+    QFETCH(int, start);
+    QFETCH(int, dispMode);
+    QFETCH(int, resolutionMax);
+    QFETCH(int, found);
+    QCOMPARE(findResolution(start, dispMode, resolutionMax), found);
+}
+
+void TestCaptureFormats::zoomRule_data()
+{
+    QTest::addColumn<int>("level");
+    QTest::addColumn<int>("resolution");
+    QTest::addColumn<bool>("zoomAny");
+    QTest::addColumn<int>("zoom");
+    QTest::addColumn<int>("movesTo");
+    QTest::newRow("-1 takes the maximum") << -1 << 7 << false << 2 << -1;
+    QTest::newRow("above the maximum: off") << 3 << 7 << false << 0 << -1;
+    QTest::newRow("480x640 cannot zoom") << 1 << 0 << false << 0 << -1;
+    QTest::newRow("with Z: 480x640 moves to 240x320") << 1 << 0 << true << 1 << 3;
+    QTest::newRow("with Z: 480x640 at 2 moves to 120x160") << 2 << 0 << true << 2 << 7;
+    QTest::newRow("with Z: a format that zooms does not move") << 2 << 3 << true << 0 << -1;
+}
+
+void TestCaptureFormats::zoomRule()
+{
+    QFETCH(int, level);
+    QFETCH(int, resolution);
+    QFETCH(bool, zoomAny);
+    QFETCH(int, zoom);
+    QFETCH(int, movesTo);
+    const ZoomChoice choice = settleZoom(level, resolution, 8, zoomAny);
+    QCOMPARE(choice.zoom, zoom);
+    QCOMPARE(choice.resolution, movesTo);
 }
 
 QTEST_APPLESS_MAIN(TestCaptureFormats)
