@@ -30,6 +30,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "openinterpose.h"
+
 typedef int (*OpenFn)(const char*, int, ...);
 typedef int (*IoctlFn)(int, unsigned long, ...);
 
@@ -220,53 +222,7 @@ static int panelIoctl(unsigned long request, void* argument)
     }
 }
 
-static int forward(const char* name, const char* path, int flags, va_list args)
-{
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE))
-        mode = (mode_t)va_arg(args, int);
-    OpenFn real = (OpenFn)dlsym(RTLD_NEXT, name);
-    return real(path, flags, mode);
-}
-
-int open(const char* path, int flags, ...)
-{
-    if (isPanelPath(path))
-        return openPanel();
-    va_list args;
-    va_start(args, flags);
-    const int fd = forward("open", path, flags, args);
-    va_end(args);
-    return fd;
-}
-
-int open64(const char* path, int flags, ...)
-{
-    if (isPanelPath(path))
-        return openPanel();
-    va_list args;
-    va_start(args, flags);
-    const int fd = forward("open64", path, flags, args);
-    va_end(args);
-    return fd;
-}
-
-/* The fortified forms, taken when the flags are not a constant. */
-int __open_2(const char* path, int flags)
-{
-    if (isPanelPath(path))
-        return openPanel();
-    OpenFn real = (OpenFn)dlsym(RTLD_NEXT, "__open_2");
-    return real(path, flags);
-}
-
-int __open64_2(const char* path, int flags)
-{
-    if (isPanelPath(path))
-        return openPanel();
-    OpenFn real = (OpenFn)dlsym(RTLD_NEXT, "__open64_2");
-    return real(path, flags);
-}
+OPEN_INTERPOSERS(isPanelPath, openPanel)
 
 /* Qt checks the node with access() before it opens it. */
 int access(const char* path, int mode)

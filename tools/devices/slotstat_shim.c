@@ -16,6 +16,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "openinterpose.h"
+
 static const char slotNode[] = "/dev/sd_slotstat";
 static const unsigned long slotRequest = 0x5681;
 static volatile int slotFd = -1;
@@ -37,53 +39,7 @@ static int openSlot(void)
     return fd;
 }
 
-static int forward(const char* name, const char* path, int flags, va_list args)
-{
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE))
-        mode = (mode_t)va_arg(args, int);
-    OpenFn real = (OpenFn)dlsym(RTLD_NEXT, name);
-    return real(path, flags, mode);
-}
-
-int open(const char* path, int flags, ...)
-{
-    if (isSlotNode(path))
-        return openSlot();
-    va_list args;
-    va_start(args, flags);
-    const int fd = forward("open", path, flags, args);
-    va_end(args);
-    return fd;
-}
-
-int open64(const char* path, int flags, ...)
-{
-    if (isSlotNode(path))
-        return openSlot();
-    va_list args;
-    va_start(args, flags);
-    const int fd = forward("open64", path, flags, args);
-    va_end(args);
-    return fd;
-}
-
-// The fortified forms, taken when the flags are not a constant.
-int __open_2(const char* path, int flags)
-{
-    if (isSlotNode(path))
-        return openSlot();
-    OpenFn real = (OpenFn)dlsym(RTLD_NEXT, "__open_2");
-    return real(path, flags);
-}
-
-int __open64_2(const char* path, int flags)
-{
-    if (isSlotNode(path))
-        return openSlot();
-    OpenFn real = (OpenFn)dlsym(RTLD_NEXT, "__open64_2");
-    return real(path, flags);
-}
+OPEN_INTERPOSERS(isSlotNode, openSlot)
 
 int ioctl(int fd, unsigned long request, ...)
 {
