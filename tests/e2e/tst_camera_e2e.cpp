@@ -4,6 +4,7 @@
 #include "e2e/privatemounts.h"
 #include "e2e/screensaverservice.h"
 #include "e2e/virtualpda.h"
+#include "support/scene.h"
 
 #include <QDirIterator>
 #include <QImage>
@@ -119,28 +120,6 @@ QStringList picturesUnder(const QString& root)
     while (it.hasNext())
         found << it.next();
     return found;
-}
-
-// Colours at the quarter points of a decoded picture, loose enough for JPEG.
-QString sceneProblem(const QImage& image)
-{
-    struct Probe {
-        const char* name;
-        double fx, fy;
-        bool r, g, b;
-    };
-    const Probe probes[] = {{"top-left red", 0.25, 0.25, true, false, false},
-                            {"top-right green", 0.75, 0.25, false, true, false},
-                            {"bottom-left blue", 0.25, 0.75, false, false, true},
-                            {"bottom-right yellow", 0.75, 0.75, true, true, false}};
-    for (const Probe& p : probes) {
-        const QColor c = image.pixelColor(int(image.width() * p.fx), int(image.height() * p.fy));
-        const auto ok = [](int v, bool on) { return on ? v > 200 : v < 60; };
-        if (!ok(c.red(), p.r) || !ok(c.green(), p.g) || !ok(c.blue(), p.b))
-            return QStringLiteral("%1 is rgb(%2,%3,%4)")
-                .arg(p.name).arg(c.red()).arg(c.green()).arg(c.blue());
-    }
-    return {};
 }
 
 // The real, effective, saved and file-system user ids of a running process, from /proc.

@@ -3,6 +3,7 @@
 // form's widgets at their places), in the window and full screen, with the preview chosen
 // direct or painted, and the picture a capture saves. CTest runs it once per panel (size,
 // depth, line length); the panel is fixed for a process.
+#include "support/scene.h"
 #include "support/testenvironment.h"
 #include "tools/cardmount.h"
 #include "viewfinder/myframe.h"
@@ -50,29 +51,6 @@ QImage readPanel(const Panel& p)
                       p.depth == 16 ? QImage::Format_RGB16 : QImage::Format_RGB32);
     // A deep copy: converting a 32-bit view to its own format would only share `bytes`.
     return view.convertToFormat(QImage::Format_RGB32).copy();
-}
-
-// The emulator's scene: red, green, blue and yellow quarters, checked at the quarter points
-// of `image`, loose enough for JPEG and 16-bit pixels.
-QString sceneProblem(const QImage& image)
-{
-    struct Probe {
-        const char* name;
-        double fx, fy;
-        bool r, g, b;
-    };
-    const Probe probes[] = {{"top-left red", 0.25, 0.25, true, false, false},
-                            {"top-right green", 0.75, 0.25, false, true, false},
-                            {"bottom-left blue", 0.25, 0.75, false, false, true},
-                            {"bottom-right yellow", 0.75, 0.75, true, true, false}};
-    for (const Probe& p : probes) {
-        const QColor c = image.pixelColor(int(image.width() * p.fx), int(image.height() * p.fy));
-        const auto ok = [](int v, bool on) { return on ? v > 200 : v < 60; };
-        if (!ok(c.red(), p.r) || !ok(c.green(), p.g) || !ok(c.blue(), p.b))
-            return QStringLiteral("%1 is rgb(%2,%3,%4)")
-                .arg(p.name).arg(c.red()).arg(c.green()).arg(c.blue());
-    }
-    return {};
 }
 
 // Share of the pixels of `a` close to `b`'s (both the same size); text is smoothed in the
