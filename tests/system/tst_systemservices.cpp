@@ -2,6 +2,7 @@
 // messages on power changes, the document-list notice, memory-card notices, the buzzer.
 #include "platform/qcop.h"
 #include "system/systemservices.h"
+#include "support/busready.h"
 #include "support/testenvironment.h"
 #include "tools/cardmount.h"
 
@@ -55,6 +56,7 @@ bool haveBus()
 class TestSystemServices : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { QVERIFY(busDeliversInOrder()); }
     void screenSaverLevels_data();
     void screenSaverLevels();
     void screenSaverFollowsPowerOnTicks_data();
