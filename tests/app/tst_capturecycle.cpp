@@ -1,6 +1,7 @@
 // The capture cycle against the card emulator: the preview's traffic, the picture on the
 // screen, messages, the card's buttons and bits, a lost card and a missing one.
 #include "platform/qcop.h"
+#include "platform/qcop_p.h"
 #include "platform/virtualscreen.h"
 #include "support/testenvironment.h"
 #include "tools/cardmount.h"
@@ -434,6 +435,24 @@ void TestCaptureCycle::failedSaveBoxTakesThePress()
     QCOMPARE(c->settings().serial, 0);
 }
 
+// Notes each message box as it is shown, before its event loop runs any tick.
+class BoxShown : public QObject {
+public:
+    explicit BoxShown(std::function<void()> onShow) : onShow(std::move(onShow))
+    {
+        qApp->installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && qobject_cast<QMessageBox*>(watched))
+            onShow();
+        return false;
+    }
+
+private:
+    std::function<void()> onShow;
+};
+
 // The save-failure path as the user meets it: full screen left first, the screen saver
 // back to the user's, the box, and "B" to the card only once the box is closed.
 void TestCaptureCycle::saveFailureBox()
@@ -447,8 +466,18 @@ void TestCaptureCycle::saveFailureBox()
     QTRY_VERIFY(card->logLines().contains("read 153600 153600"));
     QString title, text;
     bool fullScreenDuringBox = true;
-    int saverDuringBox = -1;
     bool bDuringBox = true;
+    // The screen-saver messages as they leave, and the box as it opens. The ticks behind
+    // the box apply the power rule again, so only the order up to the box is the camera's.
+    QStringList events;
+    pda::setSendObserver([&](const QByteArray&, const QByteArray& message, const QByteArray& data) {
+        if (message != "setScreenSaverMode(int)")
+            return;
+        int mode = -1;
+        QDataStream(data) >> mode;
+        events << QString::number(mode);
+    });
+    BoxShown shown([&] { events << "box"; });
     QTimer poll;
     connect(&poll, &QTimer::timeout, this, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -457,7 +486,6 @@ void TestCaptureCycle::saveFailureBox()
         title = box->windowTitle();
         text = box->text();
         fullScreenDuringBox = c->options().fullScreen || c->fullScreenFrame()->isVisible();
-        saverDuringBox = c->screenSaverLevel();
         bDuringBox = card->logLines().contains("write B");
         box->accept();
     });
@@ -467,8 +495,10 @@ void TestCaptureCycle::saveFailureBox()
     poll.stop();
     QCOMPARE(title, QString("Error"));
     QCOMPARE(text, QString("Save failed!\nPlease check storage status."));
+    pda::setSendObserver({});
     QVERIFY(!fullScreenDuringBox);
-    QCOMPARE(saverDuringBox, 0);
+    const qsizetype box = events.indexOf("box");
+    QVERIFY2(box > 0 && events.at(box - 1) == "100", qPrintable(events.join(' ')));
     QVERIFY(!bDuringBox);
     QCOMPARE(c->settings().serial, 0);
 }
