@@ -501,6 +501,10 @@ void TestCaptureCycle::saveFailureBox()
         QDataStream(data) >> mode;
         events << QString::number(mode);
     });
+    // Also when a check fails: the observer refers to this test's locals.
+    struct ObserverReset {
+        ~ObserverReset() { pda::setSendObserver({}); }
+    } observerReset;
     BoxShown shown([&] { events << "box"; });
     QElapsedTimer open;
     QTimer poll;
@@ -534,7 +538,6 @@ void TestCaptureCycle::saveFailureBox()
     QTRY_VERIFY_WITH_TIMEOUT(bsDuringBox >= 0, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(countOf(card->logLines(), "write B") > bsDuringBox, 5000);
     poll.stop();
-    pda::setSendObserver({});
     QCOMPARE(title, QString("Error"));
     QCOMPARE(text, QString("Save failed!\nPlease check storage status."));
     QVERIFY(!fullScreenDuringBox);
