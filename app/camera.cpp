@@ -4,7 +4,6 @@
 #include "device/cameradevice.h"
 #include "options/optionrules.h"
 #include "platform/resource.h"
-#include "storage/naming.h"
 #include "storage/picturewriter.h"
 #include "viewfinder/myframe.h"
 #include "viewfinder/preview.h"
@@ -77,7 +76,7 @@ Camera::Camera(QWidget* parent, const char* name, Qt::WindowFlags f, const Camer
 
     initSystemServices();
     loadSettings();
-    removeStalePictureTemporaries(std::getenv("HOME"), paths.cardFolder);
+    recoverStalePictures();
 
     previewImage = (values.slowCapture & SlowCaptureDirect)
         ? std::make_unique<QImage>(320, 240, QImage::Format_RGB16)

@@ -110,6 +110,8 @@ public:
     void updateRemain(const char* text);
     bool savePicture(QString& path);
     char* makePictureName(int index, char* buffer, size_t size, int* number);
+    // What a killed camera left: complete pictures numbered on, cut-off ones removed.
+    void recoverStalePictures();
 
     // System services.
     void initSystemServices();

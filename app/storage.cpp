@@ -60,6 +60,12 @@ char* Camera::makePictureName(int index, char* buffer, size_t size, int* number)
                              buffer, size, number);
 }
 
+void Camera::recoverStalePictures()
+{
+    ::recoverStalePictures(std::getenv("HOME"), paths.cardFolder, values.namePrefix,
+                           values.nameSuffix, &values.serial);
+}
+
 bool Camera::savePicture(QString& path)
 {
     cardDevice->sendGeometry(*captureImage, values.saveDirection <= 0, captureImage->width(),

@@ -9,6 +9,10 @@
 
 #include <utility>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 // Settings files are a few hundred bytes; anything far larger is not ours.
@@ -61,6 +65,18 @@ QByteArray replacedLine(const QByteArray& line, const QByteArray& value)
     if (line.endsWith('\r'))
         out += '\r';
     return out;
+}
+
+// The rename that put the new file in place is on the medium only once its folder is synced.
+// A file system that cannot sync a folder (EINVAL) has nothing more to do.
+bool syncFolder(const QString& folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
+    ::close(fd);
+    return synced;
 }
 
 } // namespace
@@ -295,5 +311,5 @@ bool Config::write() const
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    return file.commit() && syncFolder(info.absolutePath());
 }

@@ -7,14 +7,25 @@
 
 namespace {
 
-// The first `chars` characters of the entry, as Latin-1, NUL-terminated in `buffer`.
+// The entry's first `chars` characters in UTF-8, NUL-terminated in `buffer`; characters that
+// no longer fit whole into its bytes are left out, never cut in the middle.
 template <size_t N>
 void readText(const Config& config, const char* key, const QString& deflt, char (&buffer)[N])
 {
-    constexpr int chars = int(N) - 1;
-    const QByteArray text = config.readEntry(QLatin1String(key), deflt).left(chars).toLatin1();
+    constexpr qsizetype bytes = qsizetype(N) - 1;
+    const QString text = config.readEntry(QLatin1String(key), deflt);
+    QByteArray kept;
+    qsizetype characters = 0;
+    for (qsizetype i = 0; i < text.size() && characters < bytes; ++characters) {
+        const qsizetype length = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const QByteArray character = text.mid(i, length).toUtf8();
+        if (kept.size() + character.size() > bytes)
+            break;
+        kept += character;
+        i += length;
+    }
     std::memset(buffer, 0, N);
-    std::memcpy(buffer, text.constData(), size_t(qMin<qsizetype>(text.size(), chars)));
+    std::memcpy(buffer, kept.constData(), size_t(kept.size()));
 }
 
 // Compared as unsigned, so every negative value fails too.

@@ -6,8 +6,8 @@
 
 class Config;
 
-// Every value the file holds, settled into its range. Strings are NUL-terminated and cut to
-// their buffers.
+// Every value the file holds, settled into its range. Strings are UTF-8, NUL-terminated, and
+// keep the whole characters that fit their buffers.
 struct CameraSettings {
     int32_t slowCapture = 12;
     int32_t dispModeMax = 2;

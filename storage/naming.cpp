@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <unistd.h>
+
 namespace {
 
 const char pictureFolder[] = "/Documents/Image_Files/";
@@ -29,6 +31,54 @@ bool append(char* buffer, size_t size, const char* text)
 QString pathOf(const char* buffer)
 {
     return QFile::decodeName(QByteArray(buffer));
+}
+
+// Writes, behind the first `stem` bytes of `buffer`, the first number after `*number` whose
+// name with `suffix` is free: at least four digits, from 1 again after 9999 and for a
+// negative number, on past 9999 when every number is taken. False when it does not fit.
+bool nextFreeName(char* buffer, size_t size, size_t stem, const char* suffix, int* number)
+{
+    unsigned value = number ? unsigned(*number) : 0;
+    if (value > 9998)
+        value = 0; // 9999 and every negative serial start again at 1
+    for (;;) {
+        ++value;
+        const int written
+            = std::snprintf(buffer + stem, size - stem, "%04u.%s", value, suffix);
+        if (written < 0 || size_t(written) >= size - stem)
+            return false;
+        if (!QFile::exists(pathOf(buffer)))
+            break;
+    }
+    if (number)
+        *number = int(value);
+    return true;
+}
+
+// A complete picture becomes the next free picture in its folder; anything else is removed.
+// A picture that cannot be placed now stays for the next start.
+void recoverStalePicture(const QByteArray& temporary, const char* folder, const char* prefix,
+                         const char* suffix, int* number)
+{
+    if (!holdsCompletePicture(temporary)) {
+        ::unlink(temporary.constData());
+        return;
+    }
+    char buffer[300];
+    if (std::snprintf(buffer, sizeof buffer, "%s", folder) >= int(sizeof buffer)
+        || !append(buffer, sizeof buffer, prefix))
+        return;
+    const size_t stem = std::strlen(buffer);
+    int candidate = *number;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (!nextFreeName(buffer, sizeof buffer, stem, suffix, &candidate))
+            return;
+        const PictureWriter::Result result = placeStalePicture(temporary, QByteArray(buffer));
+        if (result == PictureWriter::Written)
+            *number = candidate;
+        if (result != PictureWriter::NameTaken)
+            return;
+    }
 }
 
 } // namespace
@@ -59,40 +109,29 @@ char* makePictureName(const char* base, bool memoryCard, const char* prefix,
             QDir().mkpath(pathOf(buffer));
         }
     }
-    // Prefix and suffix hold Latin-1 characters; the name on disk is in the file
-    // system's encoding.
-    const QByteArray prefixName = QFile::encodeName(QString::fromLatin1(prefix));
-    const QByteArray suffixName = QFile::encodeName(QString::fromLatin1(suffix));
-    if (!append(buffer, size, prefixName.constData()))
+    if (!append(buffer, size, prefix))
         return nullptr;
-
-    const size_t stem = std::strlen(buffer);
-    unsigned value = number ? unsigned(*number) : 0;
-    if (value > 9998)
-        value = 0; // 9999 and every negative serial start again at 1
-    for (;;) {
-        ++value;
-        const int written = std::snprintf(buffer + stem, size - stem, "%04u.%s", value,
-                                          suffixName.constData());
-        if (written < 0 || size_t(written) >= size - stem)
-            return nullptr;
-        if (!QFile::exists(pathOf(buffer)))
-            break;
-    }
-    if (number)
-        *number = int(value);
+    if (!nextFreeName(buffer, size, std::strlen(buffer), suffix, number))
+        return nullptr;
     return buffer;
 }
 
-void removeStalePictureTemporaries(const char* home, const char* cardFolder)
+void recoverStalePictures(const char* home, const char* cardFolder, const char* prefix,
+                          const char* suffix, int* number)
 {
     for (const int index : {InternalStorage, MemoryCard}) {
-        char buffer[300];
-        if (!storageBasePath(index, home, cardFolder, buffer, sizeof buffer))
+        char folder[300];
+        if (!storageBasePath(index, home, cardFolder, folder, sizeof folder))
             continue;
-        if (index == MemoryCard)
-            removeStaleTemporaries(buffer);
-        if (append(buffer, sizeof buffer, pictureFolder))
-            removeStaleTemporaries(buffer);
+        const size_t baseLength = std::strlen(folder);
+        for (const bool top : {true, false}) {
+            if (top && index != MemoryCard)
+                continue;
+            folder[baseLength] = '\0';
+            if (!top && !append(folder, sizeof folder, pictureFolder))
+                continue;
+            for (const QByteArray& temporary : staleTemporaries(folder))
+                recoverStalePicture(temporary, folder, prefix, suffix, number);
+        }
     }
 }

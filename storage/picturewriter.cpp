@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QRandomGenerator>
 
@@ -28,6 +29,8 @@ namespace {
 const char temporaryMark[] = ".camera-part-";
 constexpr int randomChars = 6;
 constexpr time_t staleAfterSeconds = 60;
+// Far above any picture the card delivers; a larger file is not one of ours.
+constexpr qint64 maxPictureBytes = 64 << 20;
 
 // A descriptor closed on every path.
 class Fd {
@@ -79,6 +82,64 @@ QByteArray folderOf(const QByteArray& path)
     return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
 }
 
+// The name a link or rename gave lives in the folder: only the folder's sync puts it on the
+// medium. A file system that cannot sync a folder (EINVAL) has nothing more to do.
+bool syncFolderOf(const QByteArray& path)
+{
+    Fd folder(::open(folderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.fd < 0)
+        return false;
+    return ::fsync(folder.fd) == 0 || errno == EINVAL;
+}
+
+// A link never replaces: an existing name fails with EEXIST.
+PictureWriter::Result linkUnnamed(int fd, const QByteArray& target)
+{
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    if (::linkat(AT_FDCWD, self, AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) == 0)
+        return PictureWriter::Written;
+    if (errno == EEXIST)
+        return PictureWriter::NameTaken;
+    // Without /proc; works only with the right to open files by handle.
+    if (::linkat(fd, "", AT_FDCWD, target.constData(), AT_EMPTY_PATH) == 0)
+        return PictureWriter::Written;
+    return errno == EEXIST ? PictureWriter::NameTaken : PictureWriter::Failed;
+}
+
+PictureWriter::Result renameNamed(const QByteArray& from, const QByteArray& target)
+{
+    if (!PictureWriter::testSeams.noRenameNoReplace) {
+        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, target.constData(),
+                        RENAME_NOREPLACE)
+            == 0)
+            return PictureWriter::Written;
+        if (errno == EEXIST)
+            return PictureWriter::NameTaken;
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+            return PictureWriter::Failed;
+    }
+    // Without a rename that refuses to replace, the name is claimed first by creating it
+    // exclusively; the rename then replaces only the camera's own empty claim.
+    Fd claim(::open(target.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666));
+    if (claim.fd < 0)
+        return errno == EEXIST ? PictureWriter::NameTaken : PictureWriter::Failed;
+    if (::rename(from.constData(), target.constData()) == 0)
+        return PictureWriter::Written;
+    ::unlink(target.constData());
+    return PictureWriter::Failed;
+}
+
+// A picture only counts as written once its name is on the medium too; one whose name
+// cannot be made durable is taken back, so that a failed save leaves nothing behind.
+PictureWriter::Result madeDurable(PictureWriter::Result result, const QByteArray& target)
+{
+    if (result != PictureWriter::Written || syncFolderOf(target))
+        return result;
+    ::unlink(target.constData());
+    return PictureWriter::Failed;
+}
+
 QByteArray randomText()
 {
     static const char chars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -111,8 +172,10 @@ PictureWriter::Result PictureWriter::write(const QImage& frame, const QString& p
     QByteArray kind(format ? format : "");
     if (kind.isEmpty())
         kind = QFileInfo(path).suffix().toLatin1();
+    // Emptied, not shrunk: the kept capacity serves the next picture, the bytes of the last
+    // one must not trail this one.
     QBuffer buffer(&encoded);
-    if (!buffer.open(QIODevice::WriteOnly))
+    if (!buffer.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return Failed;
     QImageWriter writer(&buffer, kind);
     writer.setQuality(quality);
@@ -187,53 +250,18 @@ PictureWriter::Result PictureWriter::place(const QString& path)
     if (testSeams.beforePlacing)
         testSeams.beforePlacing(path);
     const QByteArray target = QFile::encodeName(path);
-    const Result result = unnamedFd >= 0 ? placeUnnamed(target) : placeNamed(target);
-    if (result == Written) {
+    const Result placed
+        = unnamedFd >= 0 ? linkUnnamed(unnamedFd, target) : renameNamed(temporaryPath, target);
+    if (placed == Written) {
         if (unnamedFd >= 0)
             ::close(unnamedFd);
         unnamedFd = -1;
         temporaryPath.clear();
-    } else if (result == Failed) {
+    }
+    const Result result = madeDurable(placed, target);
+    if (result == Failed)
         discard();
-    }
     return result;
-}
-
-// A link never replaces: an existing name fails with EEXIST.
-PictureWriter::Result PictureWriter::placeUnnamed(const QByteArray& target)
-{
-    char self[64];
-    std::snprintf(self, sizeof self, "/proc/self/fd/%d", unnamedFd);
-    if (::linkat(AT_FDCWD, self, AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) == 0)
-        return Written;
-    if (errno == EEXIST)
-        return NameTaken;
-    // Without /proc; works only with the right to open files by handle.
-    if (::linkat(unnamedFd, "", AT_FDCWD, target.constData(), AT_EMPTY_PATH) == 0)
-        return Written;
-    return errno == EEXIST ? NameTaken : Failed;
-}
-
-PictureWriter::Result PictureWriter::placeNamed(const QByteArray& target)
-{
-    const char* from = temporaryPath.constData();
-    if (!testSeams.noRenameNoReplace) {
-        if (::renameat2(AT_FDCWD, from, AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
-            return Written;
-        if (errno == EEXIST)
-            return NameTaken;
-        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-            return Failed;
-    }
-    // Without a rename that refuses to replace, the name is claimed first by creating it
-    // exclusively; the rename then replaces only the camera's own empty claim.
-    Fd claim(::open(target.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666));
-    if (claim.fd < 0)
-        return errno == EEXIST ? NameTaken : Failed;
-    if (::rename(from, target.constData()) == 0)
-        return Written;
-    ::unlink(target.constData());
-    return Failed;
 }
 
 void PictureWriter::discard()
@@ -263,22 +291,100 @@ bool PictureWriter::isTemporaryName(const char* name)
     return true;
 }
 
-void removeStaleTemporaries(const char* folder)
+QList<QByteArray> staleTemporaries(const char* folder)
 {
+    QList<QByteArray> found;
     DIR* dir = folder ? ::opendir(folder) : nullptr;
     if (!dir)
-        return;
+        return found;
     const int dirFd = ::dirfd(dir);
     const time_t now = std::time(nullptr);
+    QByteArray base(folder);
+    if (!base.endsWith('/'))
+        base += '/';
     while (const dirent* entry = ::readdir(dir)) {
         if (!PictureWriter::isTemporaryName(entry->d_name))
             continue;
         struct stat st;
         if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
             continue;
+        // Younger than a minute either way: a clock set back dates a file in the future.
         if (now - st.st_mtime < staleAfterSeconds && st.st_mtime - now < staleAfterSeconds)
             continue;
-        ::unlinkat(dirFd, entry->d_name, 0);
+        found.append(base + entry->d_name);
     }
     ::closedir(dir);
+    return found;
+}
+
+namespace {
+
+// One whole JPEG stream: from its start of image through its scans to an end-of-image
+// marker that is its last byte pair.
+bool endsAtItsEndOfImage(const QByteArray& jpeg)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(jpeg.constData());
+    const qsizetype n = jpeg.size();
+    if (n < 4 || b[0] != 0xFF || b[1] != 0xD8)
+        return false;
+    qsizetype at = 2;
+    bool scanned = false;
+    while (at + 1 < n) {
+        if (b[at] != 0xFF)
+            return false;
+        const unsigned char marker = b[at + 1];
+        if (marker == 0xFF) { // fill byte before a marker
+            ++at;
+            continue;
+        }
+        if (marker == 0xD9)
+            return scanned && at + 2 == n;
+        if (marker == 0xD8 || marker == 0x00)
+            return false;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) { // no length
+            at += 2;
+            continue;
+        }
+        if (at + 4 > n)
+            return false;
+        const int length = (b[at + 2] << 8) | b[at + 3];
+        if (length < 2)
+            return false;
+        at += 2 + length;
+        if (marker == 0xDA) {
+            scanned = true;
+            // Entropy-coded data runs to the first marker that is neither a stuffed zero
+            // nor a restart.
+            while (at + 1 < n
+                   && !(b[at] == 0xFF && b[at + 1] != 0x00 && (b[at + 1] < 0xD0 || b[at + 1] > 0xD7)))
+                ++at;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool holdsCompletePicture(const QByteArray& path)
+{
+    QFile file(QFile::decodeName(path));
+    if (!file.open(QIODevice::ReadOnly) || file.size() > maxPictureBytes)
+        return false;
+    QByteArray bytes = file.readAll();
+    if (!endsAtItsEndOfImage(bytes))
+        return false;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "jpeg");
+    return !reader.read().isNull();
+}
+
+PictureWriter::Result placeStalePicture(const QByteArray& temporary, const QByteArray& target)
+{
+    const PictureWriter::Result result = renameNamed(temporary, target);
+    // The picture is under its name either way: a folder that cannot be synced now leaves
+    // it there rather than lose it.
+    if (result == PictureWriter::Written)
+        syncFolderOf(target);
+    return result;
 }

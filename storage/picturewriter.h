@@ -2,6 +2,7 @@
 // Writing one picture file. Serves Camera::savePicture.
 #include <QByteArray>
 #include <QImage>
+#include <QList>
 
 #include <functional>
 
@@ -18,10 +19,11 @@ public:
     PictureWriter& operator=(const PictureWriter&) = delete;
 
     // Writes the 16-bit `frame` to `path` in `format` ("JPEG"; empty: as the name's suffix
-    // says) with `quality`; a JPEG carries the EXIF block of `info`. The file appears under
-    // its name only when completely written, and never replaces a file there: NameTaken
-    // then, and the picture waits for place() under another name. On failure nothing is
-    // left at the name or beside it.
+    // says) with `quality`; a JPEG carries the EXIF block of `info`, and the file holds that
+    // stream and nothing after it. The file appears under its name only when completely
+    // written, and never replaces a file there: NameTaken then, and the picture waits for
+    // place() under another name. Written only once the file and its name are on the
+    // medium. On failure nothing is left at the name or beside it.
     Result write(const QImage& frame, const QString& path, const char* format, int quality,
                  const PictureInfo& info);
     // Puts the picture that met a taken name at `path` instead, by the same rule.
@@ -45,8 +47,6 @@ public:
 private:
     bool writeTemporary(const QByteArray& folder, const QByteArray& name,
                         const QByteArray* pieces, int count);
-    Result placeUnnamed(const QByteArray& target);
-    Result placeNamed(const QByteArray& target);
 
     // The picture as the JPEG writer takes it and the encoded bytes, kept between saves so
     // that a picture costs no fresh memory.
@@ -58,7 +58,15 @@ private:
     QByteArray temporaryPath;
 };
 
-// Removes what saves cut short (a killed camera) left in `folder`: files named as the
-// writer's temporary files that have not changed for a minute (a younger one may still be
-// written by another camera). Nothing else, and never a folder or a link.
-void removeStaleTemporaries(const char* folder);
+// What saves cut short (a killed camera) left in `folder`: files named as the writer's
+// temporary files that have not changed for a minute, either way of the clock (a younger one
+// may still be written by another camera). Never a folder or a link. Full paths.
+QList<QByteArray> staleTemporaries(const char* folder);
+
+// Whether the file at `path` holds a complete JPEG picture: whole, and it decodes.
+bool holdsCompletePicture(const QByteArray& path);
+
+// Puts the complete picture left at `temporary` under `path` by the writer's no-replace
+// placing, its folder synced after. NameTaken when a file is there; on failure the
+// temporary stays.
+PictureWriter::Result placeStalePicture(const QByteArray& temporary, const QByteArray& path);

@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QElapsedTimer>
 
 namespace {
 
@@ -64,6 +65,7 @@ private slots:
     void faultsKeepThePreviewGoing();
     void missingCardBoxThenClose();
     void failedSaveBoxTakesThePress();
+    void saveFailureBox_data();
     void saveFailureBox();
     void cardShutterInFullScreen();
     void linkNoticePerAttempt_data();
@@ -263,12 +265,13 @@ void TestCaptureCycle::picturesInARow()
     for (int n = 1; n <= 3; ++n) {
         QTRY_VERIFY(card->logLines().contains("read 153600 153600"));
         card->clearLog();
+        // "Saved" shows for 300 ms after the picture, which comes after the press.
+        QElapsedTimer pressed;
+        pressed.start();
         QVERIFY(card->control("shutter\n"));
         QTRY_COMPARE(c->settings().serial, n);
-        QElapsedTimer shown;
-        shown.start();
         QTRY_VERIFY(card->logLines().contains("write B"));
-        QVERIFY2(shown.elapsed() >= 250, qPrintable(QString("picture %2: B after %1 ms").arg(shown.elapsed()).arg(n)));
+        QVERIFY2(pressed.elapsed() >= 300, qPrintable(QString("picture %2: B %1 ms after the press").arg(pressed.elapsed()).arg(n)));
         const QStringList lines = card->logLines();
         QCOMPARE(lines.count("read 307200 307200"), 1);
         QVERIFY(QFile::exists(env->home + QString::asprintf("/Documents/Image_Files/pic%04d.jpg", n)));
@@ -384,13 +387,15 @@ void TestCaptureCycle::missingCardBoxThenClose()
 {
     QVERIFY(card->control("unplug\n"));
     QString title, text;
-    QTimer::singleShot(300, [&] {
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             title = box->windowTitle();
             text = box->text();
             box->accept();
         }
     });
+    poll.start(10);
     auto c = startCamera("");
     QTRY_COMPARE(title, QString("Error"));
     QCOMPARE(text, QString("Insert the Camera Card \n(QD-CM09) before starting \nthe Camera application."));
@@ -453,20 +458,39 @@ private:
     std::function<void()> onShow;
 };
 
+void TestCaptureCycle::saveFailureBox_data()
+{
+    QTest::addColumn<QString>("press");
+    QTest::addColumn<bool>("fullScreen");
+    QTest::newRow("the card's button, full screen") << "card" << true;
+    QTest::newRow("a key, full screen") << "key" << true;
+    QTest::newRow("the Shutter button") << "screen" << false;
+}
+
 // The save-failure path as the user meets it: full screen left first, the screen saver
-// back to the user's, the box, and "B" to the card only once the box is closed.
+// back to the user's, the box with the preview going on behind it, one capture per press,
+// and "B" once the box is closed. The card's own button stays pressed until "B": the ticks
+// behind the box answer it then, as the box is the active window; a key or the on-screen
+// button leaves the card without "B" until the box is closed.
 void TestCaptureCycle::saveFailureBox()
 {
+    QFETCH(QString, press);
+    QFETCH(bool, fullScreen);
     QDir().mkpath(env->home + "/Documents");
     QFile folderAsFile(env->home + "/Documents/Image_Files");
     QVERIFY(folderAsFile.open(QIODevice::WriteOnly));
     auto c = startCamera("[Option]\nDispMode=1\n");
-    c->ButtonFullScreen();
-    QVERIFY(QTest::qWaitForWindowActive(c->fullScreenFrame()));
+    if (fullScreen) {
+        c->ButtonFullScreen();
+        QVERIFY(QTest::qWaitForWindowActive(c->fullScreenFrame()));
+    }
     QTRY_VERIFY(card->logLines().contains("read 153600 153600"));
+    const QString captureRead = QString("read %1 %1").arg(c->captureFrame().sizeInBytes());
     QString title, text;
     bool fullScreenDuringBox = true;
-    bool bDuringBox = true;
+    int bsDuringBox = -1;
+    int framesAtBox = -1;
+    int framesDuringBox = -1;
     // The screen-saver messages as they leave, and the box as it opens. The ticks behind
     // the box apply the power rule again, so only the order up to the box is the camera's.
     QStringList events;
@@ -477,29 +501,53 @@ void TestCaptureCycle::saveFailureBox()
         QDataStream(data) >> mode;
         events << QString::number(mode);
     });
+    // Also when a check fails: the observer refers to this test's locals.
+    struct ObserverReset {
+        ~ObserverReset() { pda::setSendObserver({}); }
+    } observerReset;
     BoxShown shown([&] { events << "box"; });
+    QElapsedTimer open;
     QTimer poll;
     connect(&poll, &QTimer::timeout, this, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box)
             return;
-        title = box->windowTitle();
-        text = box->text();
-        fullScreenDuringBox = c->options().fullScreen || c->fullScreenFrame()->isVisible();
-        bDuringBox = card->logLines().contains("write B");
+        const QStringList lines = card->logLines();
+        if (framesAtBox < 0) {
+            open.start();
+            framesAtBox = countOf(lines, "read 153600 153600");
+            title = box->windowTitle();
+            text = box->text();
+            fullScreenDuringBox = c->options().fullScreen || c->fullScreenFrame()->isVisible();
+        }
+        // Open until the preview has visibly gone on behind it.
+        framesDuringBox = countOf(lines, "read 153600 153600") - framesAtBox;
+        if (framesDuringBox < 3 && open.elapsed() < 5000)
+            return;
+        bsDuringBox = countOf(lines, "write B");
         box->accept();
     });
-    poll.start(20);
-    QVERIFY(card->control("shutter\n"));
-    QTRY_VERIFY_WITH_TIMEOUT(card->logLines().contains("write B"), 5000);
+    poll.start(10);
+    card->clearLog();
+    if (press == "card")
+        QVERIFY(card->control("shutter\n"));
+    else if (press == "key")
+        QTest::keyClick(c->fullScreenFrame(), Qt::Key_Return);
+    else
+        c->PushButton0->click();
+    QTRY_VERIFY_WITH_TIMEOUT(bsDuringBox >= 0, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(countOf(card->logLines(), "write B") > bsDuringBox, 5000);
     poll.stop();
     QCOMPARE(title, QString("Error"));
     QCOMPARE(text, QString("Save failed!\nPlease check storage status."));
-    pda::setSendObserver({});
     QVERIFY(!fullScreenDuringBox);
     const qsizetype box = events.indexOf("box");
     QVERIFY2(box > 0 && events.at(box - 1) == "100", qPrintable(events.join(' ')));
-    QVERIFY(!bDuringBox);
+    QVERIFY2(framesDuringBox >= 3, qPrintable(QString("%1 frames behind the box").arg(framesDuringBox)));
+    if (press != "card")
+        QCOMPARE(bsDuringBox, 0);
+    QTest::qWait(100);
+    QCOMPARE(countOf(card->logLines(), captureRead), 1);
     QCOMPARE(c->settings().serial, 0);
 }
 
@@ -539,13 +587,18 @@ void TestCaptureCycle::linkNoticePerAttempt()
     QVERIFY(QDir(env->home + "/Documents/Image_Files").removeRecursively());
     QFile folderAsFile(env->home + "/Documents/Image_Files");
     QVERIFY(folderAsFile.open(QIODevice::WriteOnly));
-    QTimer::singleShot(500, [] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+    bool boxClosed = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             box->accept();
+            boxClosed = true;
+        }
     });
-    const int bs = countOf(card->logLines(), "write B");
+    poll.start(10);
     QVERIFY(card->control("shutter\n"));
-    QTRY_VERIFY_WITH_TIMEOUT(countOf(card->logLines(), "write B") > bs, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(boxClosed, 10000);
+    poll.stop();
     QTest::qWait(200);
     int seen = 0;
     for (const QList<QVariant>& message : spy)

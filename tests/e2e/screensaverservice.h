@@ -14,16 +14,18 @@ class ScreenSaverService : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
 public:
-    ScreenSaverService()
+    // On `bus`: a connection of its own puts the bus between the service and a client in
+    // the same process.
+    explicit ScreenSaverService(QDBusConnection bus = QDBusConnection::sessionBus())
+        : bus(bus)
     {
-        watcher.setConnection(QDBusConnection::sessionBus());
+        watcher.setConnection(bus);
         watcher.setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
         connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, this,
                 &ScreenSaverService::clientGone);
     }
     ~ScreenSaverService() override
     {
-        QDBusConnection bus = QDBusConnection::sessionBus();
         if (registered) {
             bus.unregisterService(QStringLiteral("org.freedesktop.ScreenSaver"));
             bus.unregisterObject(QStringLiteral("/org/freedesktop/ScreenSaver"));
@@ -32,7 +34,6 @@ public:
 
     bool start()
     {
-        QDBusConnection bus = QDBusConnection::sessionBus();
         registered = bus.isConnected()
             && bus.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), this,
                                   QDBusConnection::ExportAllSlots)
@@ -80,6 +81,7 @@ private:
         watcher.removeWatchedService(client);
     }
 
+    QDBusConnection bus;
     QDBusServiceWatcher watcher;
     QMap<uint, QString> holds;
     uint next = 1;

@@ -825,7 +825,7 @@ void TestCameraE2e::onTheLinuxFrameBuffer()
     pda.cameraEnv.insert("QT_QPA_FB_DISABLE_INPUT", "1");
     pda.cameraEnv.insert("QT_QPA_FB_HIDECURSOR", "1");
     pda.cameraEnv.insert("QT_QPA_FB_FORCE_FULLSCREEN", "0");
-    pda.cameraEnv.insert("LD_PRELOAD", shim);
+    pda.cameraEnv.insert("LD_PRELOAD", testaccount::reachable(shim));
     pda.cameraEnv.insert("FB_SHIM_SIZE", "240x320");
     pda.cameraEnv.insert("FB_SHIM_MEMORY", memory);
     // Where the camera is sanitized: full stacks, so that what the toolkit's frame-buffer

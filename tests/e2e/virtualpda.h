@@ -157,7 +157,7 @@ public:
         giveToAccount(runtime);
         process.setProcessEnvironment(cameraEnvironment());
         process.setWorkingDirectory(work);
-        process.setProgram(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera");
+        process.setProgram(testaccount::reachable(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera"));
         if (keepErrors)
             process.setProcessChannelMode(QProcess::SeparateChannels);
         else if (errorFile.isEmpty())

@@ -233,12 +233,16 @@ void TestOptionControls::twoValuedWrap()
 
 void TestOptionControls::slowCaptureNeedsBitZero()
 {
-    TestEnvironment env;
-    env.writeSettings("[Option]\nSlowCapture=12\n");
-    auto c = env.makeCamera();
-    QCOMPARE(c->selectSlowCapture(1), 0);
-    QCOMPARE(c->settings().slowCapture, 12);
-    QCOMPARE(c->device().mode() & 2, 0);
+    {
+        // Closed before the next environment: a window writes its settings where HOME and
+        // XDG_CONFIG_HOME point when it goes.
+        TestEnvironment env;
+        env.writeSettings("[Option]\nSlowCapture=12\n");
+        auto c = env.makeCamera();
+        QCOMPARE(c->selectSlowCapture(1), 0);
+        QCOMPARE(c->settings().slowCapture, 12);
+        QCOMPARE(c->device().mode() & 2, 0);
+    }
 
     TestEnvironment env2;
     env2.writeSettings("[Option]\nSlowCapture=13\n");

@@ -1,5 +1,6 @@
 // Settings file: reading, writing back, and the failure paths that must not lose settings.
 #include "platform/config.h"
+#include "support/syncspy.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -276,9 +277,17 @@ private slots:
         QFile old(confPath());
         QVERIFY(old.open(QIODevice::ReadOnly));
         {
-            Config c(QStringLiteral("Test"));
-            c.setGroup(QStringLiteral("Option"));
-            c.writeEntry(QStringLiteral("A"), 2);
+            // The new file's name is on the medium too: its folder synced once it is in place.
+            syncspy::Watch watch([this] { return readFile(); });
+            {
+                Config c(QStringLiteral("Test"));
+                c.setGroup(QStringLiteral("Option"));
+                c.writeEntry(QStringLiteral("A"), 2);
+            }
+            QVERIFY(!watch.syncs().isEmpty());
+            QCOMPARE(watch.syncs().last().folder,
+                     QFile::encodeName(QFileInfo(dir.path() + QStringLiteral("/xdg")).canonicalFilePath()));
+            QCOMPARE(watch.syncs().last().seen, QByteArray("[Option]\nA=2\n"));
         }
         struct stat after = {};
         QCOMPARE(::stat(QFile::encodeName(confPath()).constData(), &after), 0);

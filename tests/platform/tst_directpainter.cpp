@@ -319,26 +319,30 @@ private slots:
         QTest::addColumn<QRect>("cover");
         QTest::addColumn<bool>("coverOnTop");
         QTest::addColumn<bool>("messageBox");
+        QTest::addColumn<bool>("raised");  // on top by raise(), shown before the viewfinder
         QTest::addColumn<int>("rects");    // -1: more than one
         QTest::addColumn<QRect>("visible");  // logical, for one rectangle
         const QRect all(0, 0, 240, 320);
         QTest::newRow("over the bottom: one piece left")
-            << QRect(0, 200, 240, 120) << true << false << 1 << QRect(0, 0, 240, 200);
+            << QRect(0, 200, 240, 120) << true << false << false << 1 << QRect(0, 0, 240, 200);
         QTest::newRow("over the left side")
-            << QRect(-20, 0, 100, 320) << true << false << 1 << QRect(80, 0, 160, 320);
+            << QRect(-20, 0, 100, 320) << true << false << false << 1 << QRect(80, 0, 160, 320);
         QTest::newRow("in the middle: several pieces")
-            << QRect(60, 100, 120, 80) << true << false << -1 << QRect();
-        QTest::newRow("over all of it: nothing") << QRect(-10, -10, 300, 400) << true << false << 0 << QRect();
-        QTest::newRow("underneath: no effect") << QRect(60, 100, 120, 80) << false << false << 1 << all;
-        QTest::newRow("beside it: no effect") << QRect(0, 330, 240, 40) << true << false << 1 << all;
+            << QRect(60, 100, 120, 80) << true << false << false << -1 << QRect();
+        QTest::newRow("over all of it: nothing") << QRect(-10, -10, 300, 400) << true << false << false << 0 << QRect();
+        QTest::newRow("raised over the bottom, not shown again")
+            << QRect(0, 200, 240, 120) << true << false << true << 1 << QRect(0, 0, 240, 200);
+        QTest::newRow("underneath: no effect") << QRect(60, 100, 120, 80) << false << false << false << 1 << all;
+        QTest::newRow("beside it: no effect") << QRect(0, 330, 240, 40) << true << false << false << 1 << all;
         // A message box keeps the size its text needs: only its place is chosen.
-        QTest::newRow("message box in the middle") << QRect(40, 120, 0, 0) << true << true << -1 << QRect();
+        QTest::newRow("message box in the middle") << QRect(40, 120, 0, 0) << true << true << false << -1 << QRect();
     }
     void coveringWindows()
     {
         QFETCH(QRect, cover);
         QFETCH(bool, coverOnTop);
         QFETCH(bool, messageBox);
+        QFETCH(bool, raised);
         QFETCH(int, rects);
         QFETCH(QRect, visible);
         if (!onPanel())
@@ -351,13 +355,15 @@ private slots:
         else
             other = blackWidget(cover);
         other->setWindowFlag(Qt::FramelessWindowHint);
-        if (!coverOnTop) {
+        if (!coverOnTop || raised) {
             other->show();
             QVERIFY(QTest::qWaitForWindowExposed(other.get()));
         }
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        if (coverOnTop) {
+        if (raised) {
+            other->raise();
+        } else if (coverOnTop) {
             other->show();
             QVERIFY(QTest::qWaitForWindowExposed(other.get()));
         }

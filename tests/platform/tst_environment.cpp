@@ -1,17 +1,23 @@
-// Power status, storage names, icons and QCop messages of the environment stand-in.
+// Power status, storage names, icons, QCop messages and the desktop's screen saver of the
+// environment stand-in.
+#include "e2e/screensaverservice.h"
 #include "platform/mountwatcher.h"
 #include "platform/powerstatus.h"
 #include "platform/qcop.h"
 #include "platform/resource.h"
+#include "platform/screensaver.h"
 #include "platform/storageinfo.h"
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDBusPendingCallWatcher>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 using Supply = QMap<QString, QString>;  // attribute file -> content
 using Supplies = QMap<QString, Supply>; // folder name -> attributes
@@ -187,6 +193,56 @@ private slots:
             got += through ? 'y' : 'n';
         }
         QCOMPARE(got, delivered);
+    }
+
+    // The levels the camera asks for reach the session's screen saver as Inhibit and
+    // UnInhibit, also when the hold is given up before the session has granted it.
+    void screenSaverHolds_data()
+    {
+        QTest::addColumn<QStringList>("steps"); // modes set; "answer": the bus delivers
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<int>("held");
+        QTest::newRow("held") << QStringList{"0", "answer"} << QStringList{"Inhibit camera 1"} << 1;
+        QTest::newRow("held, then let go")
+            << QStringList{"0", "answer", "3"} << QStringList{"Inhibit camera 1", "UnInhibit 1"} << 0;
+        QTest::newRow("let go while the hold is being granted")
+            << QStringList{"0", "3"} << QStringList{"Inhibit camera 1", "UnInhibit 1"} << 0;
+        QTest::newRow("let go and held again while it is being granted")
+            << QStringList{"0", "3", "0"} << QStringList{"Inhibit camera 1"} << 1;
+        QTest::newRow("held again after letting go")
+            << QStringList{"0", "answer", "3", "answer", "0"}
+            << QStringList{"Inhibit camera 1", "UnInhibit 1", "Inhibit camera 2"} << 1;
+    }
+    void screenSaverHolds()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, events);
+        QFETCH(int, held);
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("no D-Bus session bus (run under dbus-run-session)");
+        const QString name = QStringLiteral("screensaver-service");
+        auto service = std::make_unique<ScreenSaverService>(
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, name));
+        QVERIFY(service->start());
+        pda::ScreenSaverInhibitor inhibitor(QStringLiteral("camera"), QStringLiteral("in use"));
+        int answers = 0;
+        for (const QString& step : steps) {
+            if (step != "answer") {
+                inhibitor.setMode(step.toInt());
+                continue;
+            }
+            // The service has answered and the answer has come back: no call under way.
+            ++answers;
+            QTRY_COMPARE(int(service->events.size()), answers);
+            QTRY_VERIFY(inhibitor.findChildren<QDBusPendingCallWatcher*>().isEmpty());
+        }
+        QTRY_COMPARE(service->events, events);
+        QTest::qWait(100);
+        QCOMPARE(service->events, events);
+        QCOMPARE(service->held(), held);
+        // Gone before the inhibitor lets go at its end, which then waits for no answer.
+        service.reset();
+        QDBusConnection::disconnectFromBus(name);
     }
 
     void qcopDelivered()

@@ -109,7 +109,23 @@ void TestSettings::names_data()
     QTest::newRow("10,000 characters") << (QByteArray("[File]\nNamePrefix=") + QByteArray(10000, 'x') + "\n")
                                        << QByteArray(15, 'x') << QByteArray("jpg") << QByteArray("JPEG");
     QTest::newRow("non-Latin-1 characters") << QByteArray("[File]\nNamePrefix=Bild\xe2\x82\xac\n")
-                                            << QByteArray("Bild?") << QByteArray("jpg") << QByteArray("JPEG");
+                                            << QByteArray("Bild\xe2\x82\xac") << QByteArray("jpg") << QByteArray("JPEG");
+    // Whole characters only: what does not fit the 15 or 7 bytes is left out, never cut.
+    QTest::newRow("CJK prefix and suffix")
+        << QByteArray("[File]\nNamePrefix=\xe5\x86\x99\xe7\x9c\x9f\nNameSuffix=\xe5\x86\x99\xe7\x9c\x9f\n")
+        << QByteArray("\xe5\x86\x99\xe7\x9c\x9f") << QByteArray("\xe5\x86\x99\xe7\x9c\x9f") << QByteArray("JPEG");
+    QTest::newRow("six CJK characters: five fit")
+        << QByteArray("[File]\nNamePrefix=") + QByteArray("\xe5\x86\x99").repeated(6) + "\n"
+        << QByteArray("\xe5\x86\x99").repeated(5) << QByteArray("jpg") << QByteArray("JPEG");
+    QTest::newRow("a character across the last byte")
+        << QByteArray("[File]\nNamePrefix=abcdefghijklmn\xe2\x82\xac\nNameSuffix=abcdef\xc3\xa9\n")
+        << QByteArray("abcdefghijklmn") << QByteArray("abcdef") << QByteArray("JPEG");
+    QTest::newRow("a character outside the 16-bit range")
+        << QByteArray("[File]\nNamePrefix=abcdefghijk\xf0\x9f\x93\xb7x\n")
+        << QByteArray("abcdefghijk\xf0\x9f\x93\xb7") << QByteArray("jpg") << QByteArray("JPEG");
+    QTest::newRow("the same across the last byte")
+        << QByteArray("[File]\nNamePrefix=abcdefghijkl\xf0\x9f\x93\xb7\n")
+        << QByteArray("abcdefghijkl") << QByteArray("jpg") << QByteArray("JPEG");
 }
 
 void TestSettings::names()

@@ -79,7 +79,8 @@ void TestNaming::namesAsTheUserSetThem_data()
     QTest::newRow("UTF-8 umlaut") << QByteArray("[File]\nNamePrefix=Bild\xc3\xa4\n") << QString("Bild\u00e4" "0001.jpg");
     QTest::newRow("umlaut written as Latin-1 by an older tool") << QByteArray("[File]\nNamePrefix=Bild\xe4\n") << QString("Bild\u00e4" "0001.jpg");
     QTest::newRow("Latin-1 suffix") << QByteArray("[File]\nNameSuffix=j\xc3\xa9g\n") << QString("pic0001.j\u00e9g");
-    QTest::newRow("outside Latin-1") << QByteArray("[File]\nNamePrefix=Bild\xe2\x82\xac\n") << QString("Bild?0001.jpg");
+    QTest::newRow("outside Latin-1") << QByteArray("[File]\nNamePrefix=Bild\xe2\x82\xac\n") << QString("Bild\u20ac" "0001.jpg");
+    QTest::newRow("CJK") << QByteArray("[File]\nNamePrefix=\xe5\x86\x99\xe7\x9c\x9f\n") << QString("\u5199\u771f" "0001.jpg");
 }
 
 // The name on disk is in the file system's encoding, with the characters the user wrote.

@@ -1,6 +1,8 @@
-// Saving a picture: the file written with its EXIF block, the serial advanced only on
-// success, nothing left behind by a failed write, no file replaced that appeared at the
-// name, stale temporary files removed at start, and the quality reaching the encoder.
+// Saving a picture: the file written with its EXIF block and nothing after it, the serial
+// advanced only on success, the name on the medium before success is reported, nothing left
+// behind by a failed write, no file replaced that appeared at the name, what a killed camera
+// left settled at start, and the quality reaching the encoder.
+#include "support/syncspy.h"
 #include "support/testenvironment.h"
 #include "tools/cardmount.h"
 
@@ -150,10 +152,33 @@ public:
     ExifData* data;
 };
 
-// A file, folder or link at `path`, last changed `ageSeconds` ago.
+// A picture as the writer makes it.
+QByteArray pictureBytes()
+{
+    QImage frame(240, 160, QImage::Format_RGB16);
+    paintPattern(frame);
+    QTemporaryDir dir;
+    PictureWriter writer;
+    const QString path = dir.filePath("pic.jpg");
+    if (writer.write(frame, path, "JPEG", 30, PictureInfo{QDateTime::currentDateTime(), "m", "n", "s"})
+        != PictureWriter::Written)
+        return {};
+    return readFile(path);
+}
+
+// A file, folder or link at `path`, last changed `ageSeconds` ago (negative: ahead of the
+// clock). A "picture" file holds a complete picture, a "cut picture" the first half of one.
 void makeEntry(const QString& path, const QString& kind, int ageSeconds)
 {
-    if (kind == "folder") {
+    if (kind == "picture" || kind == "cut picture") {
+        QByteArray bytes = pictureBytes();
+        QVERIFY(!bytes.isEmpty());
+        if (kind == "cut picture")
+            bytes.truncate(bytes.size() / 2);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    } else if (kind == "folder") {
         QVERIFY(QDir().mkpath(path));
     } else if (kind == "link") {
         QFile target(path + ".target");
@@ -181,8 +206,11 @@ private slots:
     void exifOffsets();
     void nameTakenMeanwhile_data();
     void nameTakenMeanwhile();
+    void placedNameIsSynced_data();
+    void placedNameIsSynced();
     void staleTemporaries_data();
     void staleTemporaries();
+    void eachFileHoldsOnlyItsPicture();
     void qualityReachesTheEncoder();
     void sameBytesAsFromThirtyTwoBits();
     void fullStorageLeavesNothing_data();
@@ -354,10 +382,17 @@ void TestSaving::nameTakenMeanwhile()
         }
         placings << path.mid(folder.size());
     };
+    // Pictures are for everyone to read, as the user's other files: 0666 less the umask.
+    const mode_t umask = ::umask(002);
     QString path;
-    QVERIFY(c->savePicture(path));
+    const bool saved = c->savePicture(path);
+    ::umask(umask);
+    QVERIFY(saved);
     const QString name = taken ? "pic0044.jpg" : "pic0042.jpg";
     QCOMPARE(path, folder + name);
+    struct stat st;
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, mode_t(0664));
     QCOMPARE(placings, taken ? QStringList({"pic0042.jpg", "pic0044.jpg"}) : QStringList({"pic0042.jpg"}));
     QCOMPARE(c->settings().serial, taken ? 44 : 42);
     QCOMPARE(c->LCDNumber1->intValue(), taken ? 44 : 42);
@@ -373,43 +408,127 @@ void TestSaving::nameTakenMeanwhile()
     QCOMPARE(files, expected);
 }
 
+void TestSaving::placedNameIsSynced_data()
+{
+    QTest::addColumn<bool>("unnamedFiles");
+    QTest::addColumn<bool>("renameNoReplace");
+    QTest::addColumn<int>("folderError");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("unnamed file") << true << true << 0 << true;
+    QTest::newRow("named temporary") << false << true << 0 << true;
+    QTest::newRow("no no-replace rename (FAT)") << false << false << 0 << true;
+    QTest::newRow("folder sync unsupported (EINVAL): done") << true << true << EINVAL << true;
+    QTest::newRow("folder sync fails: nothing left") << true << true << EIO << false;
+    QTest::newRow("folder sync fails, named temporary: nothing left") << false << true << EIO << false;
+}
+
+// "Written" only once the picture's name is on the medium: its folder is synced after the
+// name is in place.
+void TestSaving::placedNameIsSynced()
+{
+    QFETCH(bool, unnamedFiles);
+    QFETCH(bool, renameNoReplace);
+    QFETCH(int, folderError);
+    QFETCH(bool, written);
+    PictureWriter::testSeams.noUnnamedFiles = !unnamedFiles;
+    PictureWriter::testSeams.noRenameNoReplace = !renameNoReplace;
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("Image_Files");
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + "/pic0001.jpg";
+    QImage frame(240, 160, QImage::Format_RGB16);
+    paintPattern(frame);
+    PictureWriter writer;
+    syncspy::Watch watch([&] { return QByteArray(QFile::exists(path) ? "named" : "unnamed"); },
+                         folderError);
+    const PictureWriter::Result result = writer.write(frame, path, "JPEG", 30, PictureInfo());
+    const QList<syncspy::FolderSync> syncs = watch.syncs();
+    QCOMPARE(result, written ? PictureWriter::Written : PictureWriter::Failed);
+    QVERIFY(!syncs.isEmpty());
+    QCOMPARE(syncs.last().folder, QFile::encodeName(QFileInfo(folder).canonicalFilePath()));
+    QCOMPARE(syncs.last().seen, QByteArray("named"));
+    QCOMPARE(filesUnder(folder + '/'), written ? QStringList{"pic0001.jpg"} : QStringList());
+}
+
 void TestSaving::staleTemporaries_data()
 {
     QTest::addColumn<QString>("where"); // home, card, card top
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<int>("ageSeconds");
-    QTest::addColumn<bool>("removed");
+    QTest::addColumn<int>("ageSeconds"); // negative: dated ahead, as after the clock was set back
+    QTest::addColumn<QString>("after");  // "kept", "removed", or the picture it became
     const QString temporary = ".pic0001.jpg.camera-part-Ab3dE9";
-    QTest::newRow("internal picture folder") << "home" << temporary << "file" << 3600 << true;
-    QTest::newRow("card picture folder") << "card" << temporary << "file" << 3600 << true;
-    QTest::newRow("card top folder") << "card top" << temporary << "file" << 3600 << true;
-    QTest::newRow("a minute old") << "home" << temporary << "file" << 61 << true;
-    QTest::newRow("still being written by another camera") << "home" << temporary << "file" << 5 << false;
-    QTest::newRow("a picture") << "home" << "pic0001.jpg" << "file" << 3600 << false;
-    QTest::newRow("without the leading dot") << "home" << "pic0001.jpg.camera-part-Ab3dE9" << "file" << 3600 << false;
-    QTest::newRow("five characters after the mark") << "home" << ".pic0001.jpg.camera-part-Ab3dE" << "file" << 3600 << false;
-    QTest::newRow("a character no temporary has") << "home" << ".pic0001.jpg.camera-part-Ab3d-9" << "file" << 3600 << false;
-    QTest::newRow("a folder named like one") << "home" << temporary << "folder" << 3600 << false;
-    QTest::newRow("a link named like one") << "home" << temporary << "link" << 3600 << false;
-    QTest::newRow("outside the picture folders") << "home top" << temporary << "file" << 3600 << false;
+    QTest::newRow("internal picture folder") << "home" << temporary << "file" << 3600 << "removed";
+    QTest::newRow("card picture folder") << "card" << temporary << "file" << 3600 << "removed";
+    QTest::newRow("card top folder") << "card top" << temporary << "file" << 3600 << "removed";
+    QTest::newRow("a minute old") << "home" << temporary << "file" << 61 << "removed";
+    QTest::newRow("an hour ahead of the clock") << "home" << temporary << "file" << -3600 << "removed";
+    QTest::newRow("still being written by another camera") << "home" << temporary << "file" << 5 << "kept";
+    QTest::newRow("seconds ahead of the clock") << "home" << temporary << "file" << -5 << "kept";
+    QTest::newRow("a complete picture") << "home" << temporary << "picture" << 3600 << "pic0007.jpg";
+    QTest::newRow("a complete picture on the card") << "card" << temporary << "picture" << 3600 << "pic0007.jpg";
+    QTest::newRow("a complete picture in the card's top folder") << "card top" << temporary << "picture" << 3600 << "pic0007.jpg";
+    QTest::newRow("a complete picture ahead of the clock") << "home" << temporary << "picture" << -3600 << "pic0007.jpg";
+    QTest::newRow("a complete picture still being written") << "home" << temporary << "picture" << 5 << "kept";
+    QTest::newRow("a cut-off picture") << "home" << temporary << "cut picture" << 3600 << "removed";
+    QTest::newRow("a picture") << "home" << "pic0001.jpg" << "picture" << 3600 << "kept";
+    QTest::newRow("without the leading dot") << "home" << "pic0001.jpg.camera-part-Ab3dE9" << "picture" << 3600 << "kept";
+    QTest::newRow("five characters after the mark") << "home" << ".pic0001.jpg.camera-part-Ab3dE" << "picture" << 3600 << "kept";
+    QTest::newRow("a character no temporary has") << "home" << ".pic0001.jpg.camera-part-Ab3d-9" << "picture" << 3600 << "kept";
+    QTest::newRow("a folder named like one") << "home" << temporary << "folder" << 3600 << "kept";
+    QTest::newRow("a link named like one") << "home" << temporary << "link" << 3600 << "kept";
+    QTest::newRow("outside the picture folders") << "home top" << temporary << "picture" << 3600 << "kept";
 }
 
+// What a killed camera left is settled at the next start, silently: a complete picture is
+// numbered on like a saved one, anything else of the writer's is removed once stale.
 void TestSaving::staleTemporaries()
 {
     QFETCH(QString, where);
     QFETCH(QString, name);
     QFETCH(QString, kind);
     QFETCH(int, ageSeconds);
-    QFETCH(bool, removed);
+    QFETCH(QString, after);
     TestEnvironment env;
+    env.writeSettings("[File]\nSerial=6\n");
     const QString folder = where == "home" ? env.home + "/Documents/Image_Files/"
         : where == "card" ? env.card + "Documents/Image_Files/"
         : where == "card top" ? env.card : env.home + '/';
     QDir().mkpath(folder);
     makeEntry(folder + name, kind, ageSeconds);
+    const QByteArray left = readFile(folder + name);
+    const QStringList before = filesUnder(folder);
     auto c = env.makeCamera();
-    QCOMPARE(!QFileInfo(folder + name).exists() && !QFileInfo(folder + name).isSymLink(), removed);
+    const bool there = QFileInfo(folder + name).exists() || QFileInfo(folder + name).isSymLink();
+    QCOMPARE(there, after == "kept");
+    if (after == "kept" || after == "removed") {
+        QCOMPARE(c->settings().serial, 6);
+        QCOMPARE(filesUnder(folder).size(), before.size() - (after == "removed"));
+        return;
+    }
+    QCOMPARE(filesUnder(folder), QStringList{after});
+    QCOMPARE(readFile(folder + after), left);
+    QCOMPARE(c->settings().serial, 7);
+}
+
+// Every file holds its own picture and nothing after it, also after a larger picture.
+void TestSaving::eachFileHoldsOnlyItsPicture()
+{
+    QTemporaryDir dir;
+    QImage large(480, 320, QImage::Format_RGB16);
+    QImage small(240, 160, QImage::Format_RGB16);
+    paintPattern(large);
+    paintPattern(small);
+    const PictureInfo info{QDateTime(QDate(2026, 12, 8), QTime(12, 0)), "m", "n", "s"};
+    PictureWriter kept;
+    QCOMPARE(kept.write(large, dir.filePath("large.jpg"), "JPEG", 90, info), PictureWriter::Written);
+    QCOMPARE(kept.write(small, dir.filePath("after.jpg"), "JPEG", 30, info), PictureWriter::Written);
+    PictureWriter fresh;
+    QCOMPARE(fresh.write(small, dir.filePath("fresh.jpg"), "JPEG", 30, info), PictureWriter::Written);
+    const QByteArray after = readFile(dir.filePath("after.jpg"));
+    QVERIFY(after.endsWith("\xff\xd9"));
+    QCOMPARE(after.size(), readFile(dir.filePath("fresh.jpg")).size());
+    QVERIFY(after == readFile(dir.filePath("fresh.jpg")));
 }
 
 void TestSaving::qualityReachesTheEncoder()

@@ -14,10 +14,17 @@
 
 typedef int (*InterposedOpenFn)(const char*, int, ...);
 
+/* Whether the caller passed a mode: O_TMPFILE contains O_DIRECTORY's bit, so only all of
+ * its bits count, as the C library's own open() tests them. */
+static inline int openTakesMode(int flags)
+{
+    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+}
+
 static inline int forwardOpen(const char* name, const char* path, int flags, va_list args)
 {
     mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE))
+    if (openTakesMode(flags))
         mode = (mode_t)va_arg(args, int);
     InterposedOpenFn real = (InterposedOpenFn)dlsym(RTLD_NEXT, name);
     return real(path, flags, mode);
