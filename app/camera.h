@@ -29,8 +29,11 @@ struct CameraPaths {
     const char* buzzerNode = "/dev/orvane_buz";
     const char* slotStatusNode = "/dev/sd_slotstat";
     const char* cardFolder = "/mnt/card/"; // base folder of the memory card
-    // The internal storage is refused on the root file system; tests whose folders lie
-    // there turn that off.
+    // Where the internal storage learns whether HOME waits for a file system of its own.
+    const char* fileSystemTable = "/etc/fstab";
+    const char* mountTable = "/proc/self/mounts";
+    // A storage on the root file system is refused (the internal storage only where HOME
+    // waits for a file system of its own); tests whose card folder lies there turn that off.
     bool refuseRootFileSystem = true;
 };
 

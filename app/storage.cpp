@@ -12,6 +12,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLCDNumber>
 
@@ -22,11 +23,30 @@ char* Camera::storageBasePath(int index, char* buffer, size_t size) const
     return ::storageBasePath(index, std::getenv("HOME"), paths.cardFolder, buffer, size);
 }
 
+namespace {
+
+QByteArray readTable(const char* path)
+{
+    QFile file(QFile::decodeName(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
 bool Camera::probeStorage(int index, int* blockSize, int* freeBlocks) const
 {
     char base[100];
-    const StorageSpace space
-        = ::probeStorage(storageBasePath(index, base, sizeof base), rootDevice);
+    const char* folder = storageBasePath(index, base, sizeof base);
+    StorageSpace space = ::probeStorage(folder, rootDevice);
+    // On the root file system a card's mount folder holds no card, but HOME is refused
+    // only where it waits for a home partition that is not mounted.
+    if (space.onRootFileSystem && index == InternalStorage) {
+        const QByteArray home = QFile::encodeName(
+            QFileInfo(QFile::decodeName(QByteArray(folder))).canonicalFilePath());
+        if (!homeFileSystemMissing(readTable(paths.fileSystemTable),
+                                   readTable(paths.mountTable), home))
+            space = ::probeStorage(folder, -1);
+    }
     if (blockSize)
         *blockSize = space.blockSize;
     if (freeBlocks)

@@ -12,6 +12,8 @@
 #include <QRegularExpression>
 
 #include <linux/capability.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
 
@@ -70,6 +72,8 @@ struct CameraEnvironment {
     QString preload;        // LD_PRELOAD
     QString slotLog;        // where the slot-status shim notes its answers
     bool withoutDacOverride = false;
+    // A file the camera sees as /etc/fstab, in a mount namespace of its own.
+    QString fileSystemTable;
 };
 
 // Root without these capabilities honours the permission bits of its own files, so a file
@@ -113,8 +117,14 @@ inline bool startCamera(VirtualPda& pda, const CameraEnvironment& extra = {})
     pda.camera.setProgram(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera");
     pda.camera.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     const bool noDac = extra.withoutDacOverride;
-    pda.camera.setChildProcessModifier([noDac] {
+    const QByteArray table = QFile::encodeName(extra.fileSystemTable);
+    pda.camera.setChildProcessModifier([noDac, table] {
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (!table.isEmpty()
+            && (::unshare(CLONE_NEWNS) != 0
+                || ::mount(nullptr, "/", nullptr, MS_REC | MS_SLAVE, nullptr) != 0
+                || ::mount(table.constData(), "/etc/fstab", nullptr, MS_BIND, nullptr) != 0))
+            ::_exit(127);
         if (noDac)
             dropDacOverride();
     });

@@ -474,7 +474,8 @@ void TestFaults::internalStorage_data()
     QTest::newRow("internal storage full") << "full" << 0 << false;
     QTest::newRow("internal storage nearly full: the write runs out") << "nearly" << 0 << false;
     QTest::newRow("picture folder replaced by a file") << "folderfile" << 0 << false;
-    QTest::newRow("HOME unset: /home/ on the root file system") << "unset" << 0 << false;
+    QTest::newRow("HOME unset: /home/ on the root file system, its partition missing")
+        << "unset" << 0 << false;
     QTest::newRow("HOME of 100 characters") << "long" << 100 << false;
     QTest::newRow("HOME of 250 characters") << "long" << 250 << false;
     QTest::newRow("HOME of 4000 characters") << "long" << 4000 << false;
@@ -509,6 +510,9 @@ void TestFaults::internalStorage()
             QSKIP("/home is a file system of its own here; the camera would write into it");
         realHome = QDir("/home").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
         extra.unsetHome = true;
+        // The handheld's table names the home partition, which is not mounted here.
+        extra.fileSystemTable = pda.dir.path() + "/fstab";
+        VirtualPda::writeFile(extra.fileSystemTable, "/dev/mmcblk0p3 /home ext3 defaults 0 2\n");
     }
     QVERIFY(QDir().mkpath(pda.home));
     const QByteArray oldSettings = "[Option]\nSlowCapture=12\nQuality=1\nQualityFine=100\n\n"

@@ -62,3 +62,27 @@ check_command_lines() {
         grep -qi usage <<<"$err" || fail "$program --no-such-option: no usage on standard error"
     done
 }
+
+# The two packages of VERSION in SOURCE_DIR/dist, built by scripts/package when missing or
+# older than a source file; sets camera_deb and emulator_deb.
+ensure_packages() {
+    local source_dir=$1 version=$2 arch
+    arch=$(dpkg --print-architecture)
+    camera_deb=$source_dir/dist/orvane-camera_${version}_$arch.deb
+    emulator_deb=$source_dir/dist/orvane-camera-card-emulator_${version}_$arch.deb
+    stale() {
+        [ -f "$camera_deb" ] && [ -f "$emulator_deb" ] || return 0
+        local newer
+        newer=$(find "$source_dir" \( -path "$source_dir/build*" -o -path "$source_dir/dist" \
+                    -o -path "$source_dir/.git" -o -path "$source_dir/demo-output" \
+                    -o -path "$source_dir/tests" \) -prune \
+                    -o -type f \( -newer "$camera_deb" -o -newer "$emulator_deb" \) -print -quit)
+        [ -n "$newer" ]
+    }
+    if stale; then
+        echo "building the packages (scripts/package)"
+        "$source_dir/scripts/package" >/dev/null || fail "scripts/package failed"
+        [ -f "$camera_deb" ] && [ -f "$emulator_deb" ] ||
+            fail "scripts/package made no packages of version $version"
+    fi
+}

@@ -21,24 +21,7 @@ done
 
 # ---- the packages -----------------------------------------------------------------------
 
-arch=$(dpkg --print-architecture)
-camera_deb=$source_dir/dist/orvane-camera_${version}_$arch.deb
-emulator_deb=$source_dir/dist/orvane-camera-card-emulator_${version}_$arch.deb
-stale() {
-    [ -f "$camera_deb" ] && [ -f "$emulator_deb" ] || return 0
-    local newer
-    newer=$(find "$source_dir" \( -path "$source_dir/build*" -o -path "$source_dir/dist" \
-                -o -path "$source_dir/.git" -o -path "$source_dir/demo-output" \
-                -o -path "$source_dir/tests" \) -prune \
-                -o -type f \( -newer "$camera_deb" -o -newer "$emulator_deb" \) -print -quit)
-    [ -n "$newer" ]
-}
-if stale; then
-    echo "package_check: building the packages (scripts/package)"
-    "$source_dir/scripts/package" >/dev/null || fail "scripts/package failed"
-    [ -f "$camera_deb" ] && [ -f "$emulator_deb" ] ||
-        fail "scripts/package made no packages of version $version"
-fi
+ensure_packages "$source_dir" "$version"
 
 scratch=$(mktemp -d)
 pids=()
@@ -125,7 +108,8 @@ grep -q '<screenshot type="default">' "$metainfo" || fail "the metainfo has no s
 command -v unshare >/dev/null || skip "files checked; unshare not found (util-linux)"
 ( exec 3<>/dev/fuse ) 2>/dev/null || skip "files checked; /dev/fuse cannot be opened"
 
-# The camera refuses an internal storage on the root file system: HOME gets a tmpfs.
+# HOME on a file system of its own, as on the handheld (service_check runs it on the root
+# file system).
 mkdir -p "$scratch/home"
 mount -t tmpfs -o size=16m,mode=0755 package-check-home "$scratch/home" ||
     skip "files checked; cannot mount a tmpfs for HOME"

@@ -19,6 +19,11 @@
 #include <QImageWriter>
 #include <QLCDNumber>
 #include <QPushButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <sched.h>
 
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -218,6 +223,10 @@ private slots:
     void refusedSaves_data();
     void refusedSaves();
     void counterFollowsOptions();
+    void homeFileSystemMissing_data();
+    void homeFileSystemMissing();
+    void homeOnRootFileSystem_data();
+    void homeOnRootFileSystem();
 };
 
 void TestSaving::savesAndAdvancesTheSerial()
@@ -699,6 +708,128 @@ void TestSaving::counterFollowsOptions()
     struct statfs fs;
     QCOMPARE(::statfs(QFile::encodeName(home).constData(), &fs), 0);
     QCOMPARE(c->LCDNumber1->intValue(), int(qint64(fs.f_bfree) * fs.f_bsize / 1024));
+}
+
+// The file system table and the mount table as the kernel and mount(8) write them.
+void TestSaving::homeFileSystemMissing_data()
+{
+    QTest::addColumn<QByteArray>("fstab");
+    QTest::addColumn<QByteArray>("mounts");
+    QTest::addColumn<QByteArray>("home");
+    QTest::addColumn<bool>("missing");
+    const QByteArray rootOnly = "/dev/vda / ext4 rw,relatime 0 0\nproc /proc proc rw 0 0\n";
+    const QByteArray homeMounted = rootOnly + "/dev/vdb /home ext4 rw 0 0\n";
+    const QByteArray homeEntry = "UUID=1234 / ext4 defaults 0 1\nUUID=5678 /home ext4 defaults 0 2\n";
+    QTest::newRow("no table") << QByteArray() << rootOnly << QByteArray("/home/anna") << false;
+    QTest::newRow("only the root file system") << QByteArray("/dev/vda / ext4 defaults 0 1\n")
+                                               << rootOnly << QByteArray("/home/anna") << false;
+    QTest::newRow("home partition not mounted") << homeEntry << rootOnly << QByteArray("/home/anna") << true;
+    QTest::newRow("home partition mounted") << homeEntry << homeMounted << QByteArray("/home/anna") << false;
+    QTest::newRow("HOME itself its mount point")
+        << QByteArray("/dev/vdb /home/anna/ xfs defaults 0 2\n") << rootOnly << QByteArray("/home/anna/") << true;
+    QTest::newRow("a folder beside HOME, not above it")
+        << QByteArray("/dev/vdb /home/ann ext4 defaults 0 2\n") << rootOnly << QByteArray("/home/anna") << false;
+    QTest::newRow("a folder below HOME")
+        << QByteArray("/dev/vdb /home/anna/data ext4 noauto 0 2\n") << rootOnly << QByteArray("/home/anna") << false;
+    QTest::newRow("commented out") << QByteArray("# UUID=5678 /home ext4 defaults 0 2\n")
+                                   << rootOnly << QByteArray("/home/anna") << false;
+    QTest::newRow("swap") << QByteArray("/dev/vdc none swap sw 0 0\n") << rootOnly << QByteArray("/home/anna") << false;
+    QTest::newRow("blank in the mount point, not mounted")
+        << QByteArray("/dev/vdb /srv/my\\040homes ext4 defaults 0 2\n") << rootOnly
+        << QByteArray("/srv/my homes/anna") << true;
+    QTest::newRow("blank in the mount point, mounted")
+        << QByteArray("/dev/vdb\t/srv/my\\040homes  ext4 defaults 0 2\n")
+        << rootOnly + "/dev/vdb /srv/my\\040homes ext4 rw 0 0\n" << QByteArray("/srv/my homes/anna") << false;
+}
+
+void TestSaving::homeFileSystemMissing()
+{
+    QFETCH(QByteArray, fstab);
+    QFETCH(QByteArray, mounts);
+    QFETCH(QByteArray, home);
+    QFETCH(bool, missing);
+    QCOMPARE(::homeFileSystemMissing(fstab, mounts, home), missing);
+}
+
+// The whole window, in a mount namespace whose /etc/fstab the row writes: a HOME on the root
+// file system takes pictures unless the table gives HOME, or a folder above it, a file
+// system that is not mounted.
+void TestSaving::homeOnRootFileSystem_data()
+{
+    QTest::addColumn<QByteArray>("entry"); // HOME stands for the test's HOME folder
+    QTest::addColumn<bool>("saves");
+    QTest::newRow("no table entry") << QByteArray("# empty\n") << true;
+    QTest::newRow("the root file system only") << QByteArray("/dev/vda / ext4 defaults 0 1\n") << true;
+    QTest::newRow("a folder beside HOME") << QByteArray("/dev/vdb HOME-old ext4 defaults 0 2\n") << true;
+    QTest::newRow("unmounted file system at HOME") << QByteArray("/dev/vdb HOME ext4 defaults 0 2\n") << false;
+    QTest::newRow("unmounted file system above HOME")
+        << QByteArray("/dev/vda / ext4 defaults 0 1\nLABEL=homes HOME/.. ext4 defaults 0 2\n") << false;
+}
+
+void TestSaving::homeOnRootFileSystem()
+{
+    QFETCH(QByteArray, entry);
+    QFETCH(bool, saves);
+    if (geteuid() != 0)
+        QSKIP("a mount namespace with its own /etc/fstab needs root");
+    if (!QFileInfo::exists("/etc/fstab"))
+        QSKIP("no /etc/fstab to mount over");
+    TestEnvironment env;
+    env.paths.refuseRootFileSystem = true;
+    struct stat homeStat, rootStat;
+    QCOMPARE(::stat(QFile::encodeName(env.home).constData(), &homeStat), 0);
+    QCOMPARE(::stat("/", &rootStat), 0);
+    if (homeStat.st_dev != rootStat.st_dev)
+        QSKIP("the test's folders do not lie on the root file system here");
+
+    const QString home = QFileInfo(env.home).canonicalFilePath();
+    const QString parent = QFileInfo(home).path();
+    QByteArray table = entry;
+    table.replace("HOME/..", QFile::encodeName(parent)).replace("HOME", QFile::encodeName(home));
+    const QString tablePath = env.dir.filePath("fstab");
+    QFile tableFile(tablePath);
+    QVERIFY(tableFile.open(QIODevice::WriteOnly));
+    tableFile.write(table);
+    tableFile.close();
+    // The card is mounted inside the namespace, so that it is gone with the card.
+    QCOMPARE(::unshare(CLONE_NEWNS), 0);
+    QCOMPARE(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+    QCOMPARE(::mount(QFile::encodeName(tablePath).constData(), "/etc/fstab", nullptr, MS_BIND, nullptr), 0);
+    struct Unmount {
+        ~Unmount() { ::umount2("/etc/fstab", MNT_DETACH); }
+    } unmount;
+    START_CARD(card, env);
+
+    Camera c(nullptr, nullptr, Qt::WindowFlags(), env.paths);
+    c.show();
+    if (saves) {
+        QCOMPARE(c.LCDNumber1->intValue(), picturesFitting(home, 15));
+        QVERIFY(c.LCDNumber1->intValue() > 0);
+        qInfo("counter with HOME on the root file system: %d", c.LCDNumber1->intValue());
+    } else {
+        QVERIFY(lcdShows(c.LCDNumber1, "Error"));
+    }
+    QString boxText;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxText = box->text();
+            box->accept();
+        }
+    });
+    poll.start(20);
+    QTRY_VERIFY(card.logLines().contains("read 153600 153600"));
+    c.ButtonShutter();
+    const QString picture = home + "/Documents/Image_Files/pic0001.jpg";
+    if (saves) {
+        QTRY_VERIFY(QFileInfo(picture).size() > 0);
+        QTest::qWait(200);
+        QCOMPARE(boxText, QString());
+    } else {
+        QTRY_COMPARE(boxText, QString("Save failed!\nPlease check storage status."));
+        QVERIFY(!QFileInfo::exists(picture));
+    }
+    c.close();
 }
 
 QTEST_MAIN(TestSaving)

@@ -4,11 +4,14 @@
 #include "tools/card-emulator/core/cardstate.h"
 #include "tools/card-emulator/core/picturerenderer.h"
 #include "tools/card-emulator/core/scene.h"
+#include "tools/card-emulator/sources/autosource.h"
 
 #include <QtTest>
 
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <vector>
 
 using namespace card;
@@ -94,6 +97,46 @@ bool arrowPointsUp(const std::vector<std::uint8_t>& buf, const Geometry& g)
 constexpr std::uint16_t R = TestCardScene::red, G = TestCardScene::green,
                         B = TestCardScene::blue, Y = TestCardScene::yellow;
 
+// A webcam stand-in: starts or not as told, delivers one frame of its colour, and fails
+// when the test says so.
+class FakeDevice : public FrameSource {
+public:
+    FakeDevice(std::string node, bool delivers, std::uint16_t colour)
+        : node(std::move(node)), delivers(delivers), colour(colour) {}
+    std::string describe() const override { return "v4l2:" + node; }
+    bool start(std::string& error) override
+    {
+        if (!delivers) {
+            error = "no frame";
+            return false;
+        }
+        auto frame = std::make_shared<SourceFrame>();
+        frame->width = frame->height = 2;
+        frame->pixels.assign(4, colour);
+        publish(frame);
+        return true;
+    }
+    void stop() override {}
+    void unplug() { fail("unplugged"); }
+
+private:
+    std::string node;
+    bool delivers;
+    std::uint16_t colour;
+};
+
+bool eventually(const std::function<bool()>& condition)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!condition()) {
+        if (t.elapsed() > 10000)
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
 }  // namespace
 
 class TestCardCore : public QObject {
@@ -123,6 +166,7 @@ private slots:
     void zoomField();
     void rotationOrder();
     void logLines();
+    void autoSourceFollowsWebcams();
 };
 
 void TestCardCore::nodeCommands_data()
@@ -646,6 +690,68 @@ void TestCardCore::logLines()
                                  "control busy 1", "control shutter", "control bogus EINVAL",
                                  "source error Internal data stream error. more", "source ok",
                                  "open ENODEV", "close"}));
+}
+
+// --source auto: the test card until a webcam delivers, the first that does in number
+// order, and the test card again when it goes away.
+void TestCardCore::autoSourceFollowsWebcams()
+{
+    std::mutex lock;
+    std::vector<std::string> devices;
+    std::map<std::string, bool> delivers{{"/dev/video0", false}, {"/dev/video1", true},
+                                         {"/dev/video2", true}};
+    std::map<std::string, FakeDevice*> made;
+    QStringList chosen;
+    const auto list = [&] {
+        std::lock_guard<std::mutex> g(lock);
+        return devices;
+    };
+    const auto make = [&](const std::string& node) -> std::unique_ptr<FrameSource> {
+        auto device = std::make_unique<FakeDevice>(node, delivers[node],
+                                                   node == "/dev/video1" ? 0x1111 : 0x2222);
+        std::lock_guard<std::mutex> g(lock);
+        made[node] = device.get();
+        return device;
+    };
+    const auto chose = [&](const std::string& which) {
+        std::lock_guard<std::mutex> g(lock);
+        chosen << QString::fromStdString(which);
+    };
+    const auto chosenList = [&] {
+        std::lock_guard<std::mutex> g(lock);
+        return chosen;
+    };
+    AutoSource source(list, make, chose);
+    std::string error;
+    QVERIFY(source.start(error));
+    QCOMPARE(chosenList(), QStringList{"pattern"});
+    QVERIFY(!source.hasFrames());
+
+    {
+        std::lock_guard<std::mutex> g(lock);
+        devices = {"/dev/video0", "/dev/video1", "/dev/video2"};
+    }
+    QVERIFY(eventually([&] { return chosenList().size() == 2; }));
+    QCOMPARE(chosenList().last(), QString("v4l2:/dev/video1"));
+    QVERIFY(source.hasFrames());
+    std::uint64_t number = 0;
+    QVERIFY(eventually([&] { return source.newest(number) != nullptr; }));
+    QCOMPARE(source.newest(number)->pixels.front(), std::uint16_t(0x1111));
+
+    {
+        std::lock_guard<std::mutex> g(lock);
+        devices = {"/dev/video0", "/dev/video2"};
+        made["/dev/video1"]->unplug();
+    }
+    QVERIFY(eventually([&] { return chosenList().size() >= 4; }));
+    QCOMPARE(chosenList().mid(2), (QStringList{"pattern", "v4l2:/dev/video2"}));
+    QVERIFY(source.hasFrames());
+    QVERIFY(eventually([&] {
+        const FramePtr frame = source.newest(number);
+        return frame && frame->pixels.front() == 0x2222;
+    }));
+    source.stop();
+    QVERIFY(source.failure().empty());
 }
 
 QTEST_GUILESS_MAIN(TestCardCore)

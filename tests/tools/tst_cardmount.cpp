@@ -107,6 +107,7 @@ private slots:
     void failingSource();
     void sourceComesBack();
     void webcam();
+    void autoWithoutWebcam();
 
 private:
     // The card anew with these emulator arguments.
@@ -727,6 +728,21 @@ void TestCardMount::webcam()
     QVERIFY(device.sendGeometry(image, true, 480, 640, 256));
     QVERIFY(device.readFrame(image));
     QVERIFY(at(image, 240, 320) != 0x1234);
+}
+
+// --source auto on a machine without a webcam: the test card, and the log says so.
+void TestCardMount::autoWithoutWebcam()
+{
+    if (!QDir("/dev").entryList({"video*"}, QDir::System).isEmpty())
+        QSKIP("this machine has Video4Linux devices; auto may take one");
+    restartWith({"--source", "auto"});
+    QCOMPARE(card->logLines().value(0), QString("source auto pattern"));
+    CameraDevice device(card->node("vdc").constData());
+    QCOMPARE(device.readStatus(), int(CameraDevice::CardPresent));
+    QImage image = previewImage();
+    QVERIFY(device.sendGeometry(image, true, 240, 160, 256));
+    QVERIFY(device.readFrame(image));
+    QCOMPARE(quarterColours(image, 240, 160), (QList<int>{red, green, blue, yellow}));
 }
 
 QTEST_GUILESS_MAIN(TestCardMount)

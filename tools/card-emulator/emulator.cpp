@@ -24,7 +24,8 @@
  * --link (root only) points /dev/orvane_vdc and /dev/orvane_buz at DIR/vdc and DIR/buz for
  * the run. --log FILE writes one line per operation (see core/cardlog.h).
  * --source SOURCE: what the sensor sees (see sources/sources.h): the synthetic test card, a
- * still image, a video, a webcam or a GStreamer pipeline. A frame read waits for a source
+ * still image, a video, a webcam, a GStreamer pipeline, or "auto", the first webcam that
+ * delivers frames, else the test card. A frame read waits for a source
  * frame newer than the last one delivered, one second at most; a source that fails makes
  * the card report itself absent until it works again. --scene FILE is --source image:FILE.
  *
@@ -259,7 +260,8 @@ void readVdc(fuse_req_t req, size_t size, struct fuse_file_info* fi)
     const auto begin = std::chrono::steady_clock::now();
     if (delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-    if (size != 4 && emu->source && !emu->source->still()) {
+    const bool sourced = emu->source && emu->source->hasFrames();
+    if (size != 4 && sourced && !emu->source->still()) {
         std::uint64_t after;
         {
             std::lock_guard<std::mutex> g(emu->lock);
@@ -277,7 +279,7 @@ void readVdc(fuse_req_t req, size_t size, struct fuse_file_info* fi)
         if (!plan.error) {
             if (plan.status)
                 std::memcpy(buffer.data(), plan.word.data(), 4);
-            else if (emu->source) {
+            else if (sourced) {
                 const card::FramePtr frame = emu->source->newest(emu->delivered);
                 emu->pictures.render(emu->state.geometry(), emu->state.mode(), frame,
                                      emu->delivered, buffer.data(), size);
@@ -607,7 +609,14 @@ int main(int argc, char** argv)
 
     Emulator emulator;
     std::string sourceError;
-    if (!card::makeSource(options.source, emulator.source, sourceError)) {
+    // Which source --source auto took goes to the log and to standard error, the journal
+    // of the system service.
+    const auto chosen = [](const std::string& which) {
+        std::fprintf(stderr, "camera-card-emulator: source auto: %s\n", which.c_str());
+        std::lock_guard<std::mutex> g(emu->lock);
+        emu->log.sourceChosen(which);
+    };
+    if (!card::makeSource(options.source, emulator.source, sourceError, chosen)) {
         std::fprintf(stderr, "camera-card-emulator: %s\n", sourceError.c_str());
         usage();
         return 2;

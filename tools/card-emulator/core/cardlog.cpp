@@ -145,4 +145,9 @@ void CardLog::source(bool working, const std::string& reason)
     line(text);
 }
 
+void CardLog::sourceChosen(const std::string& which)
+{
+    line("source auto " + which);
+}
+
 }  // namespace card

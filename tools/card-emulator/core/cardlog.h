@@ -12,6 +12,7 @@
 //                        with the suffix " EINVAL"
 //   source error <why>   the picture source failed: the card reports itself absent
 //   source ok            the source works again after a failure
+//   source auto <which>  --source auto took this source, e.g. "v4l2:/dev/video0", "pattern"
 // The buzzer's own open and close are not logged.
 #include "tools/card-emulator/core/cardstate.h"
 
@@ -40,6 +41,7 @@ public:
     void ioctl(const char* what, unsigned request, std::uintptr_t argument, int error);
     void control(const char* data, std::size_t length, bool accepted);
     void source(bool working, const std::string& reason);
+    void sourceChosen(const std::string& which);
 
     static const char* errorName(int error);
 

@@ -32,6 +32,8 @@ public:
     virtual std::string describe() const = 0;
     // A still picture is never stale: a read delivers it again without waiting.
     virtual bool still() const { return false; }
+    // False while the card should show the synthetic test card instead.
+    virtual bool hasFrames() const { return true; }
     // Starts, or starts again after stop() or a failure; returns once the first frame is
     // there, or false with `error` set.
     virtual bool start(std::string& error) = 0;

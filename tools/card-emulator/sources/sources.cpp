@@ -1,5 +1,6 @@
 #include "tools/card-emulator/sources/sources.h"
 
+#include "tools/card-emulator/sources/autosource.h"
 #include "tools/card-emulator/sources/imagesource.h"
 #ifdef CARD_HAVE_GSTREAMER
 #include "tools/card-emulator/sources/gstsource.h"
@@ -12,11 +13,23 @@
 namespace card {
 
 bool makeSource(const std::string& description, std::unique_ptr<FrameSource>& source,
-                std::string& error)
+                std::string& error, std::function<void(const std::string& which)> chosen)
 {
     source.reset();
     if (description == "pattern")
         return true;
+    if (description == "auto") {
+        AutoSource::MakeDevice make = [](const std::string&) { return std::unique_ptr<FrameSource>(); };
+#ifdef CARD_HAVE_GSTREAMER
+        make = [](const std::string& node) -> std::unique_ptr<FrameSource> {
+            return std::make_unique<GstSource>(GstSource::Device, node);
+        };
+#endif
+        if (!chosen)
+            chosen = [](const std::string&) {};
+        source = std::make_unique<AutoSource>([] { return videoCaptureDevices(); }, make, chosen);
+        return true;
+    }
     const std::size_t colon = description.find(':');
     const std::string kind = description.substr(0, colon);
     const std::string argument = colon == std::string::npos ? std::string() : description.substr(colon + 1);
@@ -53,6 +66,7 @@ std::string sourceHelp()
     for (const QByteArray& f : QImageReader::supportedImageFormats())
         formats += (formats.empty() ? "" : " ") + f.toStdString();
     std::string text = "  pattern          the synthetic test card (default)\n"
+                       "  auto             the first webcam that delivers frames, else the test card\n"
                        "  image:FILE       a still picture (" + formats + ")\n";
 #ifdef CARD_HAVE_GSTREAMER
     text += "  video:FILE       a video file, played in a loop (GStreamer)\n"

@@ -1,0 +1,207 @@
+#!/usr/bin/env bash
+# The run of service_check.sh, inside its mount namespace (as root); its variables come in
+# through the environment. Prints the counter it read and exits non-zero on the first fault.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+fail() { echo "service_check: $*" >&2; exit 1; }
+pids=()
+finish() {
+    local p
+    for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
+    for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+}
+trap finish EXIT
+
+# A /dev of its own, as package_check makes it, with /dev/fuse for the emulator.
+dev=$scratch/dev
+mkdir "$dev"
+mount -t tmpfs -o mode=0755,size=64k service-dev "$dev"
+for node in null zero full random urandom tty fuse; do
+    touch "$dev/$node"
+    mount --bind "/dev/$node" "$dev/$node"
+done
+mkdir "$dev/shm" "$dev/pts"
+mount --bind /dev/shm "$dev/shm"
+mount --bind /dev/pts "$dev/pts"
+ln -s /proc/self/fd "$dev/fd"
+mount --move "$dev" /dev
+mount -t tmpfs -o mode=0755,size=1m service-run /run
+mount -t tmpfs -o mode=1777,size=16m service-tmp /tmp
+# The packages' files at the paths they install to, over the machine's own (/lib is a link
+# to /usr/lib, checked before).
+mkdir -p "$scratch/units/lib"
+[ ! -d "$root/lib" ] || cp -a "$root/lib/." "$scratch/units/lib/"
+mount -t overlay overlay -o "lowerdir=$root/usr:$scratch/units:/usr" /usr
+mount -t overlay overlay -o "lowerdir=$scratch/default:/etc/default" /etc/default
+[ -f "$unit_file" ] || fail "$unit_file is not where systemd looks"
+
+# ---- installed, not enabled ----------------------------------------------------------------
+
+# The package's postinst as dpkg runs it at installation, on systemd's folders of this
+# namespace's own: it must leave the service disabled, and the administrator's enable then
+# makes the link it lacked.
+mount -t tmpfs -o mode=0755 service-units /etc/systemd/system
+mount -t tmpfs -o mode=0755 service-state /var/lib/systemd
+DPKG_MAINTSCRIPT_PACKAGE=orvane-camera-card-emulator DPKG_MAINTSCRIPT_NAME=postinst \
+    sh "$scratch/control/postinst" configure >"$scratch/postinst.out" 2>&1 ||
+    { cat "$scratch/postinst.out" >&2; fail "the postinst failed"; }
+wants=/etc/systemd/system/multi-user.target.wants/orvane-camera-card.service
+[ ! -e "$wants" ] && [ ! -L "$wants" ] || fail "installing the package enabled the service"
+if command -v systemctl >/dev/null; then
+    systemctl --root=/ enable orvane-camera-card >"$scratch/enable.out" 2>&1 ||
+        { cat "$scratch/enable.out" >&2; fail "systemctl enable orvane-camera-card failed"; }
+    [ -L "$wants" ] || fail "systemctl enable made no link $wants"
+fi
+umount /etc/systemd/system /var/lib/systemd
+
+# ---- the service, started as systemd starts it -------------------------------------------
+
+# RuntimeDirectory=: a folder of root's under /run, mode 0755 by default.
+mkdir -m 0755 "/run/$unit_runtime_dir"
+# EnvironmentFile=: KEY=VALUE lines; quotes around a value are dropped.
+declare -A settings
+while IFS= read -r line; do
+    [[ "$line" =~ ^([A-Za-z_][A-Za-z0-9_]*)=(.*)$ ]] || continue
+    key=${BASH_REMATCH[1]}
+    value=${BASH_REMATCH[2]}
+    if [[ "$value" =~ ^\"(.*)\"$ || "$value" =~ ^\'(.*)\'$ ]]; then value=${BASH_REMATCH[1]}; fi
+    settings[$key]=$value
+done </etc/default/orvane-camera-card
+# ExecStart=: words split at blanks; %t is /run, ${NAME} one word of the setting's value.
+command=()
+for word in $unit_exec_start; do
+    word=${word//%t//run}
+    case "$word" in
+    *\"* | *\'* | *\$[A-Za-z]*) fail "ExecStart word '$word' is beyond this test's expansion" ;;
+    esac
+    while [[ "$word" =~ \$\{([A-Za-z_][A-Za-z0-9_]*)\} ]]; do
+        word=${word/"${BASH_REMATCH[0]}"/"${settings[${BASH_REMATCH[1]}]-}"}
+    done
+    command+=("$word")
+done
+# NoNewPrivileges= and CapabilityBoundingSet= as setpriv gives them.
+limits=(--inh-caps=-all)
+[ "$unit_no_new_privileges" = yes ] && limits+=(--no-new-privs)
+if [ -n "$unit_capabilities" ]; then
+    caps=-all
+    for cap in $unit_capabilities; do
+        cap=${cap#CAP_}
+        caps+=",+${cap,,}"
+    done
+    limits+=(--bounding-set="$caps")
+fi
+echo "service_check: ExecStart ${command[*]}"
+setpriv "${limits[@]}" -- "${command[@]}" >"$scratch/emulator.out" 2>&1 &
+emulator=$!
+pids+=("$emulator")
+for waited in $(seq 100); do
+    [ -e /dev/orvane_vdc ] && [ -e /dev/orvane_buz ] && break
+    alive "$emulator" || break
+    sleep 0.1
+done
+[ -e /dev/orvane_vdc ] && [ -e /dev/orvane_buz ] ||
+    { cat "$scratch/emulator.out" >&2; fail "the service linked no card into /dev"; }
+for node in /dev/orvane_vdc /dev/orvane_buz; do
+    [ "$(stat -L -c '%U:%G %a' "$node")" = "root:video 660" ] ||
+        fail "$node is $(stat -L -c '%U:%G %a' "$node"), not root:video 660"
+done
+control=$(dirname "$(readlink /dev/orvane_vdc)")/control
+
+# ---- the user ---------------------------------------------------------------------------
+
+[ "$(stat -c %d "$home")" = "$(stat -c %d /)" ] || fail "$home does not lie on the root file system"
+# The user's command prefix; each program execs the next, so a background job's $! is the
+# program itself.
+user_command=(setpriv --reuid="$user" --regid="$user" --groups="$(getent group video | cut -d: -f3)"
+              --inh-caps=-all -- env -i HOME="$home" PATH=/usr/bin:/bin LANG=C.UTF-8)
+as_user() { "${user_command[@]}" "$@"; }
+read_exec_command /usr/share/applications/orvane-camera.desktop
+
+# Starts the camera from the desktop entry on the display that `screenshot` photographs,
+# checks the preview and the counter, takes a picture with the card's button and closes.
+camera_leg() {
+    local name=$1 window_x window_y shot counter="" picture status
+    shift
+    (cd "$home" && exec "${user_command[@]}" "$@" "${exec_command[@]}") \
+        >"$scratch/camera-$name.out" 2>&1 &
+    local camera=$!
+    pids+=("$camera")
+    shot=$scratch/out/$name.png
+    local deadline=$((SECONDS + 30))
+    while [ "$SECONDS" -lt "$deadline" ]; do
+        alive "$camera" || { cat "$scratch/camera-$name.out" >&2; fail "$name: the camera ended by itself"; }
+        if window_at && screenshot "$shot" &&
+            counter=$(as_user "$probe" screen "$shot" "$window_x" "$window_y" 2>"$scratch/probe.err"); then
+            break
+        fi
+        counter=""
+        sleep 0.5
+    done
+    [ -n "$counter" ] || { cat "$scratch/probe.err" "$scratch/camera-$name.out" >&2; fail "$name: no preview of the picture"; }
+    [[ "$counter" =~ ^counter\ [0-9]+$ ]] || fail "$name: the $counter, not a number"
+    echo "service_check: $name: the preview shows the picture; $counter with HOME on the root file system"
+
+    picture=$home/Documents/Image_Files/pic0001.jpg
+    echo shutter >"$control" || fail "cannot press the card's button"
+    for waited in $(seq 100); do
+        [ -s "$picture" ] && break
+        sleep 0.1
+    done
+    [ -s "$picture" ] || { cat "$scratch/camera-$name.out" >&2; fail "$name: no picture after the card's button"; }
+    sleep 0.5
+    as_user "$probe" picture "$picture" || fail "$name: the picture is not the card's"
+    terminate "$camera"
+    [ "$term_status" -eq 0 ] || { cat "$scratch/camera-$name.out" >&2; fail "$name: exit status $term_status after SIGTERM"; }
+    echo "service_check: $name: picture $(basename "$picture") saved, camera ended cleanly"
+    as_user rm -rf "$home/Documents" "$home/.config"
+}
+
+# The X leg: a 24-bit display, no window manager, the window where X puts it.
+# X's abstract socket is the network namespace's: the run has one of its own.
+"${user_command[@]}" Xvfb :7 -screen 0 800x600x24 -nolisten tcp >"$scratch/xvfb.out" 2>&1 &
+pids+=($!)
+for waited in $(seq 50); do [ -S /tmp/.X11-unix/X7 ] && break; sleep 0.1; done
+[ -S /tmp/.X11-unix/X7 ] || { cat "$scratch/xvfb.out" >&2; fail "Xvfb did not start"; }
+window_at() {
+    local id geometry
+    id=$(as_user DISPLAY=:7 timeout 5 xdotool search --onlyvisible --name '^Camera$' 2>/dev/null | head -n 1)
+    [ -n "$id" ] || return 1
+    geometry=$(as_user DISPLAY=:7 xdotool getwindowgeometry --shell "$id") || return 1
+    window_x=$(sed -n 's/^X=//p' <<<"$geometry")
+    window_y=$(sed -n 's/^Y=//p' <<<"$geometry")
+}
+screenshot() { as_user DISPLAY=:7 timeout 5 import -window root "$1" 2>/dev/null; }
+camera_leg x11 DISPLAY=:7
+
+# The weston leg: a headless weston (drawing with pixman, so that it can be photographed)
+# whose kiosk shell fills its 240x320 output with the window.
+if [ "$wayland_leg" = yes ]; then
+    command -v weston >/dev/null || fail "weston leg asked for, but no weston"
+    runtime=$scratch/out/runtime
+    as_user mkdir -m 0700 "$runtime"
+    "${user_command[@]}" XDG_RUNTIME_DIR="$runtime" weston --backend=headless-backend.so --shell=kiosk-shell.so \
+        --socket=wayland-7 --width=240 --height=320 --use-pixman --debug >"$scratch/weston.out" 2>&1 &
+    pids+=($!)
+    for waited in $(seq 50); do [ -S "$runtime/wayland-7" ] && break; sleep 0.1; done
+    [ -S "$runtime/wayland-7" ] || { cat "$scratch/weston.out" >&2; fail "weston did not start"; }
+    window_at() { window_x=0; window_y=0; }
+    screenshot() {
+        rm -f "$scratch"/out/wayland-screenshot-*.png
+        (cd "$scratch/out" && as_user XDG_RUNTIME_DIR="$runtime" WAYLAND_DISPLAY=wayland-7 \
+            timeout 5 weston-screenshooter) >"$scratch/screenshooter.out" 2>&1 || return 1
+        local made
+        made=$(ls "$scratch"/out/wayland-screenshot-*.png 2>/dev/null | head -n 1)
+        [ -n "$made" ] && cp "$made" "$1"
+    }
+    camera_leg wayland XDG_RUNTIME_DIR="$runtime" WAYLAND_DISPLAY=wayland-7 QT_QPA_PLATFORM=wayland
+else
+    echo "service_check: weston leg not run (SERVICE_CHECK_WAYLAND=yes runs it)"
+fi
+
+# ---- the service stopped ----------------------------------------------------------------
+
+terminate "$emulator"
+[ "$term_status" -eq 0 ] || { cat "$scratch/emulator.out" >&2; fail "the service ended with status $term_status"; }
+[ ! -e /dev/orvane_vdc ] && [ ! -L /dev/orvane_vdc ] && [ ! -L /dev/orvane_buz ] ||
+    fail "the links stayed in /dev after the service stopped"
+echo "service_check: the service linked the card, served it to $user and removed its links"
