@@ -299,6 +299,10 @@ void TestCameraWayland::screenSaverHold_data()
     QTest::newRow("no screen saver: the portal's idle flag")
         << false << true << QStringList{}
         << QStringList{"Inhibit 8 1", "Close 1"};
+    // Then the compositor's idle-inhibit protocol, which weston 10 does not offer: the
+    // camera asks nothing more and runs on.
+    QTest::newRow("neither service: nothing asked, the camera unharmed")
+        << false << false << QStringList{} << QStringList{};
 }
 
 void TestCameraWayland::screenSaverHold()
@@ -320,15 +324,19 @@ void TestCameraWayland::screenSaverHold()
     Weston weston;
     VirtualPda pda;
     QVERIFY(startOnWeston(pda, weston));
-    QVERIFY(waitFor([&] { return screenSaverService.events.size() + portalService.events.size() >= 1; },
-                    3000));
+    const bool asked = !screenSaverEvents.isEmpty() || !portalEvents.isEmpty();
+    if (asked)
+        QVERIFY(waitFor([&] { return screenSaverService.events.size() + portalService.events.size() >= 1; },
+                        3000));
     QTest::qWait(300);
     QCOMPARE(screenSaverService.events, screenSaverEvents.mid(0, 1));
     QCOMPARE(portalService.events, portalEvents.mid(0, 1));
 
+    QVERIFY(waitForFrames(pda, int(pda.log().size()), 3));
     QCOMPARE(pda.terminateCamera(), 0);
-    QVERIFY(waitFor([&] { return screenSaverService.events.size() + portalService.events.size() >= 2; },
-                    3000));
+    if (asked)
+        QVERIFY(waitFor([&] { return screenSaverService.events.size() + portalService.events.size() >= 2; },
+                        3000));
     QTest::qWait(200);
     QCOMPARE(screenSaverService.events, screenSaverEvents);
     QCOMPARE(portalService.events, portalEvents);
