@@ -3,6 +3,7 @@
 
 #include "device/cameradevice.h"
 #include "options/optionrules.h"
+#include "platform/qpeapplication.h"
 #include "platform/resource.h"
 #include "storage/picturewriter.h"
 #include "viewfinder/myframe.h"
@@ -162,5 +163,10 @@ void Camera::setActiveWindow()
 
 bool Camera::isShowingPreview() const
 {
-    return isActiveWindow() || fullScreenWidget->isActiveWindow();
+    if (isActiveWindow() || fullScreenWidget->isActiveWindow())
+        return true;
+    // Where no window can be active (a seat without a keyboard), nothing else can have the
+    // user's attention either: the viewfinder on the screen counts.
+    return !QPEApplication::windowsCanBeActive() && viewfinderWidget->isVisible()
+        && !viewfinderWidget->window()->isMinimized();
 }

@@ -48,7 +48,7 @@ struct Screen {
     int rotation = 0;
     QSize logical;     // as the user sees it
     QSize physical;    // as the memory is laid out
-    uchar* base = nullptr;
+    uchar* base = nullptr;            // null: no screen memory at all
     int lineStep = 0;
     bool isVirtual = true;
     bool rgb565 = true;               // the memory holds the preview's own pixel layout
@@ -144,6 +144,19 @@ void makeVirtual(Screen& s)
     s.image = QImage(s.base, s.physical.width(), s.physical.height(), s.lineStep, QImage::Format_RGB16);
 }
 
+// A display server that keeps the screen to itself (Wayland, a VNC server, EGL, anything
+// unknown): there is no memory to write into and no stacking order to read, so the
+// preview is painted.
+void makeNone(Screen& s)
+{
+    s.isVirtual = false;
+    s.rgb565 = false;
+    s.rotation = 0;
+    const QScreen* qs = QGuiApplication::primaryScreen();
+    s.logical = qs ? qs->size() : QSize(pda::virtualScreenWidth, pda::virtualScreenHeight);
+    s.physical = s.logical;
+}
+
 class Stacking;
 Stacking& stacking();
 
@@ -152,8 +165,15 @@ Screen& screen()
     stacking();  // follow the windows' order from the first use on
     if (!current) {
         current = std::make_unique<Screen>();
-        if (QGuiApplication::platformName() != QLatin1String("linuxfb") || !openFrameBuffer(*current))
+        const QString platform = QGuiApplication::platformName();
+        if (platform == QLatin1String("linuxfb")) {
+            if (!openFrameBuffer(*current))
+                makeVirtual(*current);
+        } else if (platform == QLatin1String("xcb") || platform == QLatin1String("offscreen")) {
             makeVirtual(*current);
+        } else {
+            makeNone(*current);
+        }
     }
     return *current;
 }
@@ -329,9 +349,10 @@ public:
         states.emplace(w, std::make_unique<State>());
         w->installEventFilter(this);
         connect(w, &QObject::destroyed, this, [this](QObject* o) { states.erase(o); });
-        // Memory starts out holding what the widget shows already.
+        // Memory starts out holding what the widget shows already. It is taken while the
+        // widget paints: outside a paint a window's backing store may hold no buffer.
         if (w->isVisible())
-            capture(w, QRegion(w->rect()));
+            w->repaint();
     }
 
     // Shows the freshly written area `blit` (widget coordinates) without painting over it.
@@ -392,6 +413,7 @@ private:
     };
 
     // Copies what the window's backing store holds for `region` of the widget into memory.
+    // Only while the widget paints into it.
     static void capture(QWidget* w, const QRegion& region)
     {
         Screen& s = screen();
@@ -479,6 +501,8 @@ QDirectPainter::QDirectPainter(QWidget* w)
         return;
     Screen& s = screen();
     offset = screenOffset(widget);
+    if (!s.base)
+        return;  // no screen memory: nothing is visible to a direct painter
     // Visible children (a message label on the viewfinder) hide the memory under them.
     QRegion visible = widget->visibleRegion();
     for (const QObject* child : widget->children()) {
@@ -539,7 +563,7 @@ int QDirectPainter::lineStep() const
 bool PdaScreen::directAccess() const
 {
     const Screen& s = screen();
-    return s.rgb565 && (s.rotation == 1 || s.rotation == 3);
+    return s.base && s.rgb565 && (s.rotation == 1 || s.rotation == 3);
 }
 
 int PdaScreen::transformOrientation() const

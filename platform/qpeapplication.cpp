@@ -6,6 +6,7 @@
 #include "platform/qcop.h"
 #include "platform/qcop_p.h"
 #include "platform/screensaver.h"
+#include "platform/waylandsession.h"
 
 #include <QCloseEvent>
 #include <QDBusConnection>
@@ -253,13 +254,20 @@ bool QPEApplication::claimSingleInstance()
     delete applicationChannel;
     applicationChannel = nullptr;
     {
+        // On Wayland only a token from the compositor lets the running instance come to
+        // the front: the one the launcher gave us, else one of our own.
+        QString token = qEnvironmentVariable("XDG_ACTIVATION_TOKEN");
+        if (token.isEmpty() && pda::wayland::activationOffered())
+            token = pda::wayland::requestActivationToken(applicationName());
         QCopEnvelope e(applicationChannelName(), QByteArrayLiteral("raise()"));
+        if (!token.isEmpty())
+            e << token;
     }
     pda::flushQCop();
     return false;
 }
 
-void QPEApplication::onApplicationMessage(const QByteArray& message, const QByteArray&)
+void QPEApplication::onApplicationMessage(const QByteArray& message, const QByteArray& data)
 {
     if (message != "raise()" || !main)
         return;
@@ -267,7 +275,19 @@ void QPEApplication::onApplicationMessage(const QByteArray& message, const QByte
     main->show();
     main->raise();
     main->activateWindow();
+    // A Wayland client cannot raise itself; with the second start's token the compositor
+    // may. Without one (or without xdg-activation) the window stays where it is.
+    QString token;
+    QDataStream in(data);
+    in >> token;
+    if (in.status() == QDataStream::Ok && !token.isEmpty())
+        pda::wayland::activate(main->windowHandle(), token);
     qCDebug(lcApplication, "raise(): %s brought to the front", qPrintable(applicationName()));
+}
+
+bool QPEApplication::windowsCanBeActive()
+{
+    return pda::wayland::seatHasKeyboard();
 }
 
 void QPEApplication::setInputMethodHint(QWidget* widget, int hint)

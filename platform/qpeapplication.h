@@ -34,6 +34,10 @@ public:
     // without a session bus.
     bool claimSingleInstance();
 
+    // False where no window can ever become the active one: a Wayland seat without a
+    // keyboard (a kiosk), where no client gets the keyboard focus.
+    static bool windowsCanBeActive();
+
 private:
     bool notify(QObject* receiver, QEvent* event) override;
     void onTerminationSignal();

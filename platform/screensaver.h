@@ -1,7 +1,15 @@
 #pragma once
-// The screen-saver level an application asks for, forwarded to the desktop session's screen
-// saver (org.freedesktop.ScreenSaver Inhibit/UnInhibit on the session bus). Internal to the
-// platform library.
+// The screen-saver level an application asks for, forwarded to the first of these that the
+// session offers:
+// 1. org.freedesktop.ScreenSaver (Inhibit/UnInhibit) on the session bus: the session's own
+//    screen saver, what X11 desktops and Plasma offer;
+// 2. the desktop portal's Inhibit with the idle flag (org.freedesktop.portal.Inhibit): GNOME
+//    and other Wayland sessions that keep the first one to themselves;
+// 3. the compositor's idle-inhibit protocol on the application's windows: compositors
+//    without either service (sway, weston), where it holds only while a window shows.
+// The bus services come first because they hold for the whole session, whatever covers the
+// window, and both drop a hold by themselves when the application's connection closes.
+// Internal to the platform library.
 #include <QObject>
 #include <QString>
 
@@ -22,16 +30,24 @@ public:
     bool isHeld() const { return wanted; }
 
 private:
-    void inhibit();
+    enum class Way { ScreenSaver, Portal, IdleInhibit, None };
+
+    // Asks `way` for a hold; one that is not offered passes on to the next.
+    void inhibit(Way way);
     void onInhibitReply(QDBusPendingCallWatcher* call);
-    void uninhibit(uint cookie, bool wait);
+    // Takes what a granted request returned; false when it granted nothing.
+    bool keep(Way way, QDBusPendingCallWatcher* call);
+    void release(bool wait);
 
     QString application;
     QString reason;
     bool wanted = false;
-    bool haveCookie = false;
-    uint cookie = 0;
+    Way held = Way::None;   // the way the hold in force was granted
+    uint cookie = 0;        // the screen saver's
+    QString request;        // the portal's request object
     QDBusPendingCallWatcher* pending = nullptr;
+    Way pendingWay = Way::None;
+    uint requests = 0;      // for the portal's request tokens
 };
 
 } // namespace pda

@@ -1,0 +1,224 @@
+#pragma once
+// A weston compositor for one test, in a runtime folder of its own, with the pixman
+// renderer and its debug protocol on (for weston-screenshooter). Two back ends:
+// - X11, inside a private 24-bit Xvfb: its seat has a keyboard, so a Wayland client there
+//   becomes the active window, and xdotool's keys and clicks reach the focused client;
+// - headless: a seat without a keyboard, where no window is ever active.
+// The output is 240x320, like the handheld's screen. Everything ends with the object.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace e2e {
+
+class Weston {
+public:
+    enum class Backend { X11, Headless };
+
+    // Empty when weston can run here; otherwise why not.
+    static QString unavailableReason(Backend backend)
+    {
+        if (QStandardPaths::findExecutable("weston").isEmpty())
+            return QStringLiteral("weston is not installed");
+        if (QStandardPaths::findExecutable("weston-screenshooter").isEmpty())
+            return QStringLiteral("weston-screenshooter is not installed");
+        if (backend == Backend::X11
+            && (QStandardPaths::findExecutable("Xvfb").isEmpty()
+                || QStandardPaths::findExecutable("xdotool").isEmpty()))
+            return QStringLiteral("Xvfb or xdotool is not installed");
+        return {};
+    }
+
+    explicit Weston(Backend backend = Backend::X11)
+    {
+        runtime = dir.path() + "/runtime";
+        QDir().mkpath(runtime);
+        // The camera runs as another user: it reaches the socket through this folder.
+        ::chmod(QFile::encodeName(dir.path()).constData(), 0711);
+        ::chmod(QFile::encodeName(runtime).constData(), 0711);
+        if (backend == Backend::X11 && !startXvfb())
+            return;
+        const QString config = dir.path() + "/weston.ini";
+        // No panel: the whole 240x320 output is the PDA's screen. No idle blanking, no
+        // animations that a screenshot could catch half-way.
+        writeFile(config,
+                  "[core]\nidle-time=0\n"
+                  "[shell]\npanel-position=none\nbackground-color=0xff202020\nlocking=false\n"
+                  "animation=none\nclose-animation=none\nstartup-animation=none\nfocus-animation=none\n");
+        QStringList args{backend == Backend::X11 ? "--backend=x11-backend.so" : "--backend=headless-backend.so",
+                         "--use-pixman", "--width=240", "--height=320", "--socket=wayland-pda",
+                         "--debug", "--config=" + config, "--log=" + dir.path() + "/weston.log"};
+        compositor.setProgram(QStandardPaths::findExecutable("weston"));
+        compositor.setArguments(args);
+        compositor.setProcessEnvironment(environment());
+        compositor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        compositor.setStandardOutputFile(QProcess::nullDevice());
+        compositor.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        compositor.start();
+        if (!compositor.waitForStarted(5000))
+            return;
+        const QString socket = socketPath();
+        QElapsedTimer t;
+        t.start();
+        while (!QFile::exists(socket) && t.elapsed() < 10000 && compositor.state() == QProcess::Running)
+            QTest::qWait(50);
+        if (!QFile::exists(socket))
+            return;
+        // Any user may connect: the folder is ours and nobody else's.
+        ::chmod(QFile::encodeName(socket).constData(), 0777);
+        up = true;
+    }
+
+    ~Weston()
+    {
+        for (QProcess* p : std::as_const(clients))
+            stop(*p);
+        qDeleteAll(clients);
+        stop(compositor);
+        stop(xvfb);
+    }
+
+    bool isUp() const { return up && compositor.state() == QProcess::Running; }
+
+    // The socket, as an absolute path: good as WAYLAND_DISPLAY for a client of any user.
+    QString socketPath() const { return runtime + "/wayland-pda"; }
+
+    // What a client of this compositor (and of its X server) needs in its environment.
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env;
+        env.insert("PATH", qEnvironmentVariable("PATH", "/usr/bin:/bin"));
+        env.insert("XDG_RUNTIME_DIR", runtime);
+        env.insert("WAYLAND_DISPLAY", socketPath());
+        env.insert("HOME", dir.path());
+        if (!display.isEmpty())
+            env.insert("DISPLAY", display);
+        return env;
+    }
+
+    // Starts a Wayland client of root's (another window on the screen); false when it did
+    // not start.
+    bool startClient(const QString& program, const QStringList& arguments = {})
+    {
+        auto* p = new QProcess;
+        clients.append(p);
+        p->setProcessEnvironment(environment());
+        p->setWorkingDirectory(dir.path());
+        p->setProcessChannelMode(QProcess::MergedChannels);
+        p->setStandardOutputFile(QProcess::nullDevice());
+        p->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        p->start(program, arguments);
+        return p->waitForStarted(5000);
+    }
+
+    // Ends the clients started with startClient.
+    void stopClients()
+    {
+        for (QProcess* p : std::as_const(clients))
+            stop(*p);
+    }
+
+    // The compositor's picture of its output; a null image when none was taken.
+    QImage screenshot()
+    {
+        const QString folder = dir.path() + "/shots";
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.setWorkingDirectory(folder);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(QStandardPaths::findExecutable("weston-screenshooter"), {});
+        if (!p.waitForFinished(10000) || p.exitCode() != 0)
+            return {};
+        const QStringList shots = QDir(folder).entryList({"*.png"}, QDir::Files);
+        return shots.isEmpty() ? QImage() : QImage(folder + '/' + shots.first());
+    }
+
+    // xdotool on the X server weston draws into: keys go to the focused Wayland client.
+    bool xdotool(const QStringList& arguments)
+    {
+        if (display.isEmpty())
+            return false;
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(QStandardPaths::findExecutable("xdotool"), arguments);
+        return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
+
+    // A click at (x, y) of the output.
+    bool click(int x, int y)
+    {
+        return xdotool({"mousemove", "--sync", QString::number(x), QString::number(y)})
+            && xdotool({"click", "1"});
+    }
+
+    bool key(const QString& name) { return xdotool({"key", name}); }
+
+    QString display;  // the private X server, ":N" (X11 back end only)
+
+private:
+    bool startXvfb()
+    {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return false;
+        xvfb.setProgram(QStandardPaths::findExecutable("Xvfb"));
+        xvfb.setArguments({"-displayfd", QString::number(fds[1]), "-screen", "0", "240x320x24",
+                           "-nolisten", "tcp"});
+        xvfb.setProcessChannelMode(QProcess::MergedChannels);
+        xvfb.setStandardOutputFile(QProcess::nullDevice());
+        xvfb.setChildProcessModifier([fd = fds[1]] {
+            ::fcntl(fd, F_SETFD, 0);
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        });
+        xvfb.start();
+        ::close(fds[1]);
+        char number[16] = {};
+        pollfd p{fds[0], POLLIN, 0};
+        if (xvfb.waitForStarted(5000) && ::poll(&p, 1, 10000) == 1
+            && ::read(fds[0], number, sizeof number - 1) > 0)
+            display = QStringLiteral(":%1").arg(QString::fromLatin1(number).trimmed());
+        ::close(fds[0]);
+        return !display.isEmpty();
+    }
+
+    static void writeFile(const QString& path, const QByteArray& text)
+    {
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            f.write(text);
+    }
+
+    static void stop(QProcess& p)
+    {
+        if (p.state() == QProcess::NotRunning)
+            return;
+        p.terminate();
+        if (!p.waitForFinished(3000)) {
+            p.kill();
+            p.waitForFinished(2000);
+        }
+    }
+
+    QTemporaryDir dir;
+    QString runtime;
+    QProcess xvfb;
+    QProcess compositor;
+    QList<QProcess*> clients;
+    bool up = false;
+};
+
+} // namespace e2e
