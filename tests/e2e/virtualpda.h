@@ -46,6 +46,15 @@ inline QString unavailableReason()
     return {};
 }
 
+inline const char* const deviceNode = "/dev/orvane_vdc";
+inline const char* const buzzerNode = "/dev/orvane_buz";
+
+inline bool nodeExists(const char* path)
+{
+    struct stat st;
+    return ::lstat(path, &st) == 0;
+}
+
 // A test that links /dev/orvane_* or mounts at /mnt/card does so only inside a virtual
 // PDA, never on the host; empty when it is in one.
 inline QString outsideVirtualPda()
