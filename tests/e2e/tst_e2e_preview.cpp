@@ -165,14 +165,18 @@ void TestE2ePreview::cardAbsentAndBack()
     QVERIFY(pda.control("present 1"));
     QVERIFY(waitForFrames(pda, back, 5, 4000));
 
-    // The last opening before the first frame starts the resumed preview; the control line
-    // may fall anywhere in it.
-    const QStringList lines = withoutControl(pda.log().mid(from));
-    int firstFrame = 0;
-    while (firstFrame < lines.size() && !isFrameRead(lines[firstFrame]))
+    // The last opening before the first frame since the card came back starts the resumed
+    // preview; the control line may fall anywhere in it. (Frames read before the card went
+    // away may still follow the moment `from` was taken.)
+    const QStringList all = pda.log();
+    int firstFrame = indexFrom(all, from, "control present 1");
+    QVERIFY(firstFrame >= 0);
+    while (firstFrame < all.size() && !isFrameRead(all[firstFrame]))
         ++firstFrame;
-    const int open = int(lines.lastIndexOf("open", firstFrame));
-    QVERIFY(open >= 0);
+    const int opened = int(all.lastIndexOf("open", firstFrame));
+    QVERIFY(opened >= from);
+    const QStringList lines = withoutControl(all.mid(opened));
+    const int open = 0;
     QCOMPARE(lines.mid(open + 1, startModes.size()), startModes);
     int i = open + 1 + int(startModes.size());
     QVERIFY2(lines.value(i) == statusRead, qPrintable(context(lines, i)));
@@ -240,12 +244,22 @@ void TestE2ePreview::faultsLeaveThePreviewRunning()
     QVERIFY(waitFor([&] { return pda.log().size() > from + 20; }, 5000));
 
     const bool onReads = command.startsWith("fail-reads") || command.startsWith("short-read");
-    const QStringList lines = withoutControl(pda.log().mid(from));
-    const auto first = std::find_if(lines.begin(), lines.end(), [&](const QString& l) {
-        return l.startsWith(onReads ? "read " : "write ");
-    });
-    QVERIFY(first != lines.end());
-    QVERIFY2(QRegularExpression(firstAfter).match(*first).hasMatch(), qPrintable(*first));
+    const QStringList lines = pda.log();
+    const int control = indexFrom(lines, from, "control " + QString::fromLatin1(command));
+    QVERIFY(control >= 0);
+    QStringList after;
+    for (const QString& l : withoutControl(lines.mid(control + 1))) {
+        if (l.startsWith(onReads ? "read " : "write "))
+            after << l;
+    }
+    QVERIFY(after.size() >= 2);
+    // The camera has one operation on the card at a time: one under way when the command
+    // came is logged after it, unharmed; the next one meets the fault.
+    const QRegularExpression expected(firstAfter);
+    QVERIFY2(expected.match(after[0]).hasMatch()
+                 || (!QRegularExpression(fault).match(after[0]).hasMatch()
+                     && expected.match(after[1]).hasMatch()),
+             qPrintable(after.mid(0, 2).join(", ")));
 
     QVERIFY(waitFor([&] { return countMatching(pda.log(), from, QRegularExpression(fault)) >= faults; },
                     5000));
