@@ -605,9 +605,13 @@ void TestFaults::sigkillDuringSave()
     const int from = int(pda.log().size());
     QVERIFY(pda.control(whileBlocked ? "frame-ms 3000" : "frame-ms 10"));
     QVERIFY(pda.control("shutter"));
-    QVERIFY(waitForLine(pda, from, whileBlocked ? QString("write M=0") : captureRead, 6000));
-    if (whileBlocked)
-        QVERIFY(waitForLine(pda, from, captureGeometry, 100));
+    if (whileBlocked) {
+        // The capture's own M=0, not a preview frame's: the one after the capture geometry.
+        QVERIFY(waitForLine(pda, from, captureGeometry, 6000));
+        QVERIFY(waitForLine(pda, indexFrom(pda.log(), from, captureGeometry), "write M=0", 2000));
+    } else {
+        QVERIFY(waitForLine(pda, from, captureRead, 6000));
+    }
     killCamera(pda);
     QCOMPARE(pda.camera.exitStatus(), QProcess::CrashExit);
     QVERIFY(pda.control("frame-ms 10"));
