@@ -1,6 +1,6 @@
 #pragma once
 // Pieces the benches that run the application share: the camera card emulator linked at
-// /dev (root only, one at a time), a reader of its operation log, one preview frame cycle
+// the /dev of a virtual PDA (root only), a reader of its operation log, one preview frame cycle
 // through its mount, and a process's resident memory.
 #include <QByteArray>
 #include <QProcess>
@@ -20,7 +20,7 @@ public:
     ~CardEmulator();
     // Starts the emulator from `folder` on `mount` with --link and --frame-ms `frameMs`,
     // logging to `log`; false with a message on stderr when it could not start, or when
-    // another emulator stayed linked for a minute.
+    // another emulator is linked (outside a virtual PDA).
     bool start(const QString& folder, const QString& mount, const QString& log, int frameMs);
     void stop();
     QString node() const { return mountPath + QStringLiteral("/vdc"); }

@@ -19,7 +19,8 @@ out=$(mktemp -d /tmp/demo-user.XXXXXX)
 trap 'rm -rf "$out"' EXIT
 fail() { echo "FAIL: $*"; cat "$out/demo.log"; exit 1; }
 
-"$repo/scripts/demo" --no-build --build-dir "$build" --user "$account" \
+# Root runs the demo itself here, not through sudo.
+env -u SUDO_USER -u SUDO_UID -u SUDO_GID "$repo/scripts/demo" --no-build --build-dir "$build" --user "$account" \
     --output "$out/result" >"$out/demo.log" 2>&1 &
 demo=$!
 

@@ -3,11 +3,13 @@
 // form's widgets at their places), in the window and full screen, with the preview chosen
 // direct or painted, and the picture a capture saves. CTest runs it once per panel (size,
 // depth, line length); the panel is fixed for a process.
+#include "support/panelmemory.h"
 #include "support/scene.h"
 #include "support/testenvironment.h"
 #include "tools/cardmount.h"
 #include "viewfinder/myframe.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -228,5 +230,13 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestCameraLinuxFb)
+int main(int argc, char** argv)
+{
+    PanelMemory panel;
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestCameraLinuxFb test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_camera_linuxfb.moc"

@@ -2,6 +2,7 @@
 // compositor shows of it, the keys and buttons, the card's button while another client has
 // the keyboard, the screen saver's hold, a second start and SIGTERM. Each case runs its own
 // weston (see weston.h) and its own virtual PDA (see virtualpda.h).
+#include "e2e/cardlog.h"
 #include "e2e/inhibitportal.h"
 #include "e2e/privatemounts.h"
 #include "e2e/screensaverservice.h"
@@ -17,30 +18,17 @@
 using e2e::VirtualPda;
 using e2e::Weston;
 using e2e::waitFor;
+using e2e::captureRead;
+using e2e::count;
+using e2e::painterGeometry;
+using e2e::waitForFrames;
 
 namespace {
 
-const QString captureRead = QStringLiteral("read 307200 307200");  // 480 x 320 x 2
-// On Wayland the preview is painted: the card sends upright frames.
-const QString painterGeometry = QStringLiteral("write R=240,160,256,480");
+// On Wayland the preview is painted: the card sends upright frames, never turned ones.
 const QString directGeometry = QStringLiteral("write S=");
 const QByteArray platformDebug = "pda.application.debug=true";
 const QByteArray raisedLine = "raise(): camera brought to the front";
-
-bool isFrameRead(const QString& line)
-{
-    static const QRegularExpression re(QStringLiteral("^read (\\d+) (\\d+|EIO)$"));
-    const QRegularExpressionMatch m = re.match(line);
-    return m.hasMatch() && m.captured(1) != QLatin1String("4");
-}
-
-int count(const QStringList& lines, int from, const QString& text)
-{
-    int n = 0;
-    for (int i = qMax(0, from); i < lines.size(); ++i)
-        n += lines[i] == text;
-    return n;
-}
 
 int countStarting(const QStringList& lines, int from, const QString& text)
 {
@@ -48,19 +36,6 @@ int countStarting(const QStringList& lines, int from, const QString& text)
     for (int i = qMax(0, from); i < lines.size(); ++i)
         n += lines[i].startsWith(text);
     return n;
-}
-
-bool waitForFrames(const VirtualPda& pda, int from, int n, int ms = 5000)
-{
-    return waitFor(
-        [&] {
-            const QStringList lines = pda.log();
-            int frames = 0;
-            for (int i = qMax(0, from); i < lines.size(); ++i)
-                frames += isFrameRead(lines[i]);
-            return frames >= n;
-        },
-        ms);
 }
 
 // Where the card's test scene lies in a screenshot: the bounding box of its red, green,

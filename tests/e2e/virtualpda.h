@@ -2,6 +2,9 @@
 // One virtual PDA for an end-to-end test: a tmpfs as the internal storage (the camera
 // refuses a HOME on the root file system), a power supply on mains, the card emulator
 // linked at /dev/orvane_vdc, and the real camera binary on the offscreen platform.
+// The test runs inside scripts/virtual-pda (CTest starts it so), whose mount namespace
+// gives it a /dev and a /mnt/card of its own: the links and the card's mounts are the
+// test's alone, and nothing of the host changes.
 // Only the mounts and links are root's: the camera runs as the test account, which owns
 // its HOME, its runtime folder and the card's nodes (see support/testaccount.h).
 // Everything is undone by the destructor: processes stopped, mount detached.
@@ -29,9 +32,6 @@
 
 namespace e2e {
 
-inline const char* const deviceNode = "/dev/orvane_vdc";
-inline const char* const buzzerNode = "/dev/orvane_buz";
-
 // Empty when the tests can run here; otherwise why not.
 inline QString unavailableReason()
 {
@@ -46,10 +46,32 @@ inline QString unavailableReason()
     return {};
 }
 
+inline const char* const deviceNode = "/dev/orvane_vdc";
+inline const char* const buzzerNode = "/dev/orvane_buz";
+
 inline bool nodeExists(const char* path)
 {
     struct stat st;
     return ::lstat(path, &st) == 0;
+}
+
+// A test that links /dev/orvane_* or mounts at /mnt/card does so only inside a virtual
+// PDA, never on the host; empty when it is in one.
+inline QString outsideVirtualPda()
+{
+    if (qEnvironmentVariable("PDA_DIR").isEmpty())
+        return QStringLiteral("not inside a virtual PDA: run it through ctest or scripts/virtual-pda");
+    return {};
+}
+
+// LD_PRELOAD takes blanks for separators: the library goes by its name alone, found in its
+// folder through LD_LIBRARY_PATH, where a blank is no separator.
+inline void preload(QProcessEnvironment& env, const QString& path)
+{
+    const QString library = testaccount::reachable(path);
+    const int slash = int(library.lastIndexOf('/'));
+    env.insert(QStringLiteral("LD_PRELOAD"), library.mid(slash + 1));
+    env.insert(QStringLiteral("LD_LIBRARY_PATH"), library.left(qMax(slash, 0)));
 }
 
 // Children die with the test, so a crashed test leaves no emulator holding the links.
@@ -106,23 +128,13 @@ public:
             writeFile(settingsPath(), text);
     }
 
-    // Another emulator may take the links between our look and our start: then wait for
-    // them to be free and try again.
     bool startEmulator()
     {
-        QElapsedTimer t;
-        t.start();
-        for (;;) {
-            QByteArray out;
-            if (startEmulatorOnce(out))
-                return true;
-            if (!out.contains("not our link") || t.elapsed() > 60000) {
-                qWarning("emulator did not come up: %s", out.constData());
-                return false;
-            }
-            while ((nodeExists(deviceNode) || nodeExists(buzzerNode)) && t.elapsed() < 60000)
-                QTest::qWait(200);
-        }
+        QByteArray out;
+        if (startEmulatorOnce(out))
+            return true;
+        qWarning("emulator did not come up: %s", out.constData());
+        return false;
     }
 
     // The environment the camera runs in, with `cameraEnv` added.

@@ -3,7 +3,7 @@
 // the fixed card folder, a camera start with a changed environment (HOME unset, a preload
 // library, no DAC override), and checks of what the user keeps: pictures that decode to
 // their end, a settings file that is whole, pictures' bytes across runs.
-#include "e2e/virtualpda.h"
+#include "e2e/cardlog.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -19,7 +19,12 @@
 
 namespace faults {
 
+using e2e::framesFrom;
+using e2e::indexFrom;
+using e2e::isFrameRead;
 using e2e::waitFor;
+using e2e::waitForFrames;
+using e2e::waitForLine;
 
 // The fault scenarios run the camera as root, some of them with rights taken away from it,
 // so the card's nodes are root's here.
@@ -29,36 +34,6 @@ public:
 };
 
 inline const char* const cardFolder = "/mnt/card";
-
-inline bool isFrameRead(const QString& line)
-{
-    static const QRegularExpression re(QStringLiteral("^read (\\d+) (\\d+|EIO)$"));
-    const QRegularExpressionMatch m = re.match(line);
-    return m.hasMatch() && m.captured(1) != QLatin1String("4");
-}
-
-inline int indexFrom(const QStringList& lines, int from, const QString& text)
-{
-    return int(lines.indexOf(text, qMax(0, from)));
-}
-
-inline int framesFrom(const QStringList& lines, int from)
-{
-    int n = 0;
-    for (int i = qMax(0, from); i < lines.size(); ++i)
-        n += isFrameRead(lines[i]);
-    return n;
-}
-
-inline bool waitForFrames(const VirtualPda& pda, int from, int n, int ms = 5000)
-{
-    return waitFor([&] { return framesFrom(pda.log(), from) >= n; }, ms);
-}
-
-inline bool waitForLine(const VirtualPda& pda, int from, const QString& text, int ms = 5000)
-{
-    return waitFor([&] { return indexFrom(pda.log(), from, text) >= 0; }, ms);
-}
 
 inline QString tail(const QStringList& lines, int n = 12)
 {
@@ -109,7 +84,7 @@ inline bool startCamera(VirtualPda& pda, const CameraEnvironment& extra = {})
     if (!bus.isEmpty())
         env.insert("DBUS_SESSION_BUS_ADDRESS", bus);
     if (!extra.preload.isEmpty())
-        env.insert("LD_PRELOAD", extra.preload);
+        e2e::preload(env, extra.preload);
     if (!extra.slotLog.isEmpty())
         env.insert("FAULTS_SLOTSTAT_LOG", extra.slotLog);
     pda.camera.setProcessEnvironment(env);

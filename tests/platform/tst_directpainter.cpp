@@ -2,6 +2,7 @@
 // regions, and that the memory behaves like the screen's (blits shown, erases erase). Run a
 // second time on Qt's linuxfb platform over the simulated panel: there the windows over the
 // viewfinder and the panel's own memory, line length and pixel layout are checked.
+#include "support/panelmemory.h"
 #include "platform/directpainter.h"
 #include "platform/virtualscreen.h"
 
@@ -451,5 +452,13 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDirectPainter)
+int main(int argc, char** argv)
+{
+    PanelMemory panel;
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestDirectPainter test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_directpainter.moc"
