@@ -7,16 +7,15 @@
 
 namespace {
 
-// The entry's first `chars` characters in UTF-8, NUL-terminated in `buffer`; characters that
-// no longer fit whole into its bytes are left out, never cut in the middle.
+// The entry in UTF-8, NUL-terminated in `buffer`: as many of its first characters as fit
+// whole into the buffer's bytes, never one cut in the middle.
 template <size_t N>
 void readText(const Config& config, const char* key, const QString& deflt, char (&buffer)[N])
 {
     constexpr qsizetype bytes = qsizetype(N) - 1;
     const QString text = config.readEntry(QLatin1String(key), deflt);
     QByteArray kept;
-    qsizetype characters = 0;
-    for (qsizetype i = 0; i < text.size() && characters < bytes; ++characters) {
+    for (qsizetype i = 0; i < text.size();) {
         const qsizetype length = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
         const QByteArray character = text.mid(i, length).toUtf8();
         if (kept.size() + character.size() > bytes)
