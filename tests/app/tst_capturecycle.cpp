@@ -2,7 +2,6 @@
 // the screen, the buzzer before a capture, pictures in a row, the card's faults, and the
 // save-failure box as the user meets it. The cycle's rules are tst_cyclerules'.
 #include "platform/qcop.h"
-#include "platform/qcop_p.h"
 #include "platform/virtualscreen.h"
 #include "support/testenvironment.h"
 #include "tools/cardmount.h"
@@ -18,6 +17,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QElapsedTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -256,17 +257,15 @@ void TestCaptureCycle::saveFailureBox()
     int bsDuringBox = -1;
     int framesAtBox = -1;
     int framesDuringBox = -1;
-    // The screen-saver messages as they leave, and the box as it opens. The ticks behind
-    // the box apply the power rule again, so only the order up to the box is the camera's.
-    QStringList events;
-    pda::setSendObserver([&](const QByteArray&, const QByteArray& message, const QByteArray& data) {
-        if (message != "setScreenSaverMode(int)")
-            return;
-        int mode = -1;
-        QDataStream(data) >> mode;
-        events << QString::number(mode);
+    // The screen saver's level as the box opens: the last one the camera sent before it. The
+    // ticks behind the box apply the power rule again.
+    QCopChannel system("QPE/System");
+    QSignalSpy sent(&system, &QCopChannel::received);
+    int levelAtBox = -2;
+    BoxShown shown([&] {
+        if (levelAtBox == -2)
+            levelAtBox = c->screenSaverLevel();
     });
-    BoxShown shown([&] { events << "box"; });
     QElapsedTimer open;
     QTimer poll;
     connect(&poll, &QTimer::timeout, this, [&] {
@@ -299,12 +298,15 @@ void TestCaptureCycle::saveFailureBox()
     QTRY_VERIFY_WITH_TIMEOUT(bsDuringBox >= 0, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(countOf(card->logLines(), "write B") > bsDuringBox, 5000);
     poll.stop();
-    pda::setSendObserver({});
     QCOMPARE(title, QString("Error"));
     QCOMPARE(text, QString("Save failed!\nPlease check storage status."));
     QVERIFY(!fullScreenDuringBox);
-    const qsizetype box = events.indexOf("box");
-    QVERIFY2(box > 0 && events.at(box - 1) == "100", qPrintable(events.join(' ')));
+    QCOMPARE(levelAtBox, 0);
+    QTRY_VERIFY(std::any_of(sent.cbegin(), sent.cend(), [](const QList<QVariant>& m) {
+        int mode = -1;
+        QDataStream(m.at(1).toByteArray()) >> mode;
+        return m.at(0).toByteArray() == "setScreenSaverMode(int)" && mode == 100;
+    }));
     QVERIFY2(framesDuringBox >= 3, qPrintable(QString("%1 frames behind the box").arg(framesDuringBox)));
     if (press != "card")
         QCOMPARE(bsDuringBox, 0);
