@@ -76,10 +76,11 @@ bool CameraDevice::setMode(int capture, int slow, int mirrorA, int mirrorB)
 bool CameraDevice::sendGeometry(const QImage& image, bool upright, int width, int height,
                                 int zoomValue)
 {
-    const int bytesPerLine = image.height() ? int(image.sizeInBytes() / image.height()) : 0;
+    // The image's own row length: its bytes divided by its height, 0 for an empty image.
     char command[64];
     const int length = std::snprintf(command, sizeof command, "%c=%d,%d,%d,%d",
-                                     upright ? 'R' : 'S', width, height, zoomValue, bytesPerLine);
+                                     upright ? 'R' : 'S', width, height, zoomValue,
+                                     int(image.bytesPerLine()));
     return writeBytes(command, length);
 }
 
