@@ -37,16 +37,20 @@ void setBlackBackground(QWidget* widget)
 
 } // namespace
 
-Camera::Camera(QWidget* parent, const char* name, Qt::WindowFlags f, const CameraPaths& paths)
+Camera::Camera(QWidget* parent, const char* name, Qt::WindowFlags f, const CameraPaths& paths,
+               CameraRuntime runtime)
     : CameraBase(parent, name, f | windowStyle)
     , paths(paths)
-    , pictureWriter(std::make_unique<PictureWriter>())
+    , cardSlot(runtime.card ? std::move(runtime.card)
+                                : std::make_shared<NodeSlot>(paths.deviceNode))
+    , clock(runtime.clock ? std::move(runtime.clock) : &Camera::nowMs)
+    , pictureWriter(std::make_unique<PictureWriter>(std::move(runtime.placing)))
 {
     setWindowTitle(tr("Camera"));
     setWindowIcon(Resource::loadPixmap(QStringLiteral("Camera")));
     resize(240, 320);
 
-    cardDevice = std::make_unique<CameraDevice>(paths.deviceNode);
+    cardDevice = std::make_unique<CameraDevice>(*cardSlot);
     state.deviceLost = false;
 
     TextLabel4->hide();

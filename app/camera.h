@@ -5,6 +5,7 @@
 // storage.cpp, system.cpp the glue to the rules of those folders.
 #include "form/camerabase.h"
 #include "settings/settings.h"
+#include "storage/picturewriter.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -12,11 +13,12 @@
 #include <QPixmap>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class CameraDevice;
+class CardSlot;
 class MyFrame;
-class PictureWriter;
 class PreviewPainter;
 class QCloseEvent;
 class QKeyEvent;
@@ -29,12 +31,20 @@ struct CameraPaths {
     const char* buzzerNode = "/dev/orvane_buz";
     const char* slotStatusNode = "/dev/sd_slotstat";
     const char* cardFolder = "/mnt/card/"; // base folder of the memory card
+    const char* home = nullptr;            // the internal storage's base, HOME; null: "/home/"
     // Where the internal storage learns whether HOME waits for a file system of its own.
     const char* fileSystemTable = "/etc/fstab";
     const char* mountTable = "/proc/self/mounts";
     // A storage on the root file system is refused (the internal storage only where HOME
     // waits for a file system of its own); tests whose card folder lies there turn that off.
     bool refuseRootFileSystem = true;
+};
+
+// What the window takes from the system it runs on besides paths; tests script these.
+struct CameraRuntime {
+    std::shared_ptr<CardSlot> card;   // null: the driver node at CameraPaths::deviceNode
+    std::function<uint32_t()> clock;  // null: Camera::nowMs
+    PictureWriter::Placing placing;   // what the file system offers for naming pictures
 };
 
 // What the capture cycle keeps between ticks.
@@ -61,7 +71,8 @@ class Camera : public CameraBase {
     Q_OBJECT
 public:
     explicit Camera(QWidget* parent = nullptr, const char* name = nullptr,
-                    Qt::WindowFlags f = {}, const CameraPaths& paths = CameraPaths());
+                    Qt::WindowFlags f = {}, const CameraPaths& paths = CameraPaths(),
+                    CameraRuntime runtime = CameraRuntime());
     ~Camera() override;
 
 public slots:
@@ -149,6 +160,18 @@ protected:
     void setActiveWindow();
 
 private:
+    // The steps of the tick, in their order.
+    void recreateDevice();
+    void reportMissingCard();
+    void loseDevice();
+    void takeCardShutter(int status);
+    void followOrientation(int status);
+    void waitForMessage();
+    void saveRequestedPicture();
+    void countFrame();
+    // Stops every tick and starts one at `interval` ms: the one place the pace is set.
+    void restartTicks(int interval);
+
     // The keys that act alike in the control window and full screen; false for others.
     bool sharedKeyCommand(int key);
     // Re-creates the capture image at the size of the current format.
@@ -156,6 +179,9 @@ private:
     bool isShowingPreview() const;
 
     const CameraPaths paths;
+    // Before the device: the slot outlives every link it opened.
+    const std::shared_ptr<CardSlot> cardSlot;
+    const std::function<uint32_t()> clock;
     CameraSettings values;
     OptionState option;
     CycleState state;

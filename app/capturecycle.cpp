@@ -40,12 +40,12 @@ void Camera::startFrameRate()
 {
     updateRemain("Fr...");
     state.fpsFrames = 0;
-    state.fpsStartMs = nowMs() | 1;
+    state.fpsStartMs = clock() | 1;
 }
 
 void Camera::showMessage(const char* text)
 {
-    state.messageShownMs = nowMs() | 1;
+    state.messageShownMs = clock() | 1;
     TextLabel4->setText(tr(text));
     TextLabel4->show();
 }
@@ -53,122 +53,157 @@ void Camera::showMessage(const char* text)
 void Camera::timerEvent(QTimerEvent*)
 {
     // Any timer of the window leads here; the ids only matter for stopping them.
-    if (state.deviceLost) {
-        state.deviceLost = false;
-        cardDevice.reset();
-        cardDevice = std::make_unique<CameraDevice>(paths.deviceNode);
-        cardDevice->setMode(-1, values.slowCapture & SlowCaptureOn, -1, -1);
-        state.shutterPending = false;
-        state.geometryKey = -1;
-        selectMirror(option.mirror);
-        startTimer(10);
-    }
-
+    if (state.deviceLost)
+        recreateDevice();
     if (!cardDevice->isOpen()) {
-        if (state.cardErrorShown) {
-            close();
-            return;
-        }
-        state.cardErrorShown = true;
-        killTimers();
-        setScreenSaver(0);
-        if (option.fullScreen)
-            setFullScreen(false);
-        QMessageBox::critical(this, tr("Error"),
-                              tr("Insert the Camera Card \n(QD-CM09) before starting \n"
-                                 "the Camera application."));
-        startTimer(500);
+        reportMissingCard();
         return;
     }
-
     setScreenSaver(isPowerOk() ? 3 : 0);
 
     const int status = cardDevice->readStatus();
-
     if (!(status & CameraDevice::CardPresent)) {
-        state.deviceLost = true;
-        cardDevice->close();
-        killTimers();
-        startTimer(1000);
+        loseDevice();
         return;
     }
-
-    if ((status & CameraDevice::ShutterPressed) && !state.shutterPending
-        && state.messageShownMs == 0) {
-        // An open box of the application takes the press, even before the window system
-        // has made it the active window.
-        if (isShowingPreview() && !QApplication::activeModalWidget()) {
-            soundBuzzer();
-            ButtonShutter();
-        } else {
-            cardDevice->sendB();
-        }
-    }
-
-    if (((status ^ state.lastStatus) & CameraDevice::Orientation) && values.saveDirection < 1)
-        selectMirror((status & CameraDevice::Orientation) ? 1 : 0);
-
+    takeCardShutter(status);
+    followOrientation(status);
     state.lastStatus = status;
 
+    // One of three: wait while a message shows, save a requested picture, or show a frame.
     if (state.messageShownMs != 0) {
-        if (elapsedMs(state.messageShownMs, nowMs()) < uint32_t(values.saveWait))
-            return;
-        state.messageShownMs = 0;
-        state.shutterPending = false;
-        cardDevice->sendB();
-        TextLabel4->hide();
-        updateRemain(nullptr);
-        return;
+        waitForMessage();
+    } else if (state.shutterPending) {
+        saveRequestedPicture();
+    } else if (!(status & CameraDevice::NoFrame)) {
+        // The frame read blocks until the card delivers: the next tick comes after it.
+        refreshViewfinder();
+        restartTicks(10);
+        countFrame();
     }
+}
 
-    if (state.shutterPending) {
-        QString path;
-        const bool saved = savePicture(path);
-        state.shutterPending = false;
-        if (!(values.remainFlags & RemainNoLinkNotice))
-            notifyLinkChanged();
-        if (!saved) {
-            state.messageShownMs = 0;
-            if (option.fullScreen)
-                setFullScreen(false);
-            setScreenSaver(0);
-            // Qt does not fire a timer again while its own event is being handled: a fresh
-            // one keeps the preview running behind the box.
-            startTimer(10);
-            QMessageBox::critical(this, tr("Error"),
-                                  tr("Save failed!\nPlease check storage status."));
-            cardDevice->sendB();
-        } else if (values.saveWait != 0) {
-            if (!(values.remainFlags & RemainShowsSerial))
-                updateRemain(nullptr);
-            showMessage(QT_TR_NOOP("Saved"));
-        } else {
-            cardDevice->sendB();
-        }
-        return;
-    }
-
-    if (status & CameraDevice::NoFrame)
-        return;
-
+void Camera::restartTicks(int interval)
+{
     killTimers();
-    refreshViewfinder();
-    startTimer(10);
+    startTimer(interval);
+}
 
-    if (state.fpsStartMs != 0) {
-        const uint32_t elapsed = elapsedMs(state.fpsStartMs, nowMs());
-        if (elapsed > 9999) {
-            char text[32];
-            std::snprintf(text, sizeof text, "%lu.%lu",
-                          static_cast<unsigned long>(state.fpsFrames / 10),
-                          static_cast<unsigned long>(state.fpsFrames % 10));
-            updateRemain(text);
-            if (option.fullScreen)
-                setFullScreen(false);
-            state.fpsFrames = 0;
-            state.fpsStartMs = 0;
-        } else {
-            ++state.fpsFrames;
-        }
+void Camera::recreateDevice()
+{
+    state.deviceLost = false;
+    cardDevice.reset();
+    cardDevice = std::make_unique<CameraDevice>(*cardSlot);
+    cardDevice->setMode(-1, values.slowCapture & SlowCaptureOn, -1, -1);
+    state.shutterPending = false;
+    state.geometryKey = -1;
+    selectMirror(option.mirror);
+    // Added beside the slow tick that brought us here; the next refresh leaves one.
+    startTimer(10);
+}
+
+void Camera::reportMissingCard()
+{
+    if (state.cardErrorShown) {
+        close();
+        return;
     }
+    state.cardErrorShown = true;
+    killTimers(); // no tick while the box is open
+    setScreenSaver(0);
+    if (option.fullScreen)
+        setFullScreen(false);
+    QMessageBox::critical(this, tr("Error"),
+                          tr("Insert the Camera Card \n(QD-CM09) before starting \n"
+                             "the Camera application."));
+    // The device stays closed: the next tick closes the window.
+    restartTicks(500);
+}
+
+void Camera::loseDevice()
+{
+    // The device object stays until the next tick re-creates it.
+    state.deviceLost = true;
+    cardDevice->close();
+    restartTicks(1000);
+}
+
+void Camera::takeCardShutter(int status)
+{
+    // While a picture is pending or a message shows, the button is left alone.
+    if (!(status & CameraDevice::ShutterPressed) || state.shutterPending
+        || state.messageShownMs != 0)
+        return;
+    // An open box of the application takes the press, even before the window system has
+    // made it the active window.
+    if (isShowingPreview() && !QApplication::activeModalWidget()) {
+        soundBuzzer();
+        ButtonShutter();
+    } else {
+        cardDevice->sendB();
+    }
+}
+
+void Camera::followOrientation(int status)
+{
+    if (((status ^ state.lastStatus) & CameraDevice::Orientation) && values.saveDirection < 1)
+        selectMirror((status & CameraDevice::Orientation) ? 1 : 0);
+}
+
+void Camera::waitForMessage()
+{
+    if (elapsedMs(state.messageShownMs, clock()) < uint32_t(values.saveWait))
+        return;
+    // A shutter request made while the message showed is dropped.
+    state.messageShownMs = 0;
+    state.shutterPending = false;
+    cardDevice->sendB();
+    TextLabel4->hide();
+    updateRemain(nullptr);
+}
+
+void Camera::saveRequestedPicture()
+{
+    QString path;
+    const bool saved = savePicture(path);
+    state.shutterPending = false;
+    if (!(values.remainFlags & RemainNoLinkNotice))
+        notifyLinkChanged();
+    if (saved && values.saveWait != 0) {
+        if (!(values.remainFlags & RemainShowsSerial))
+            updateRemain(nullptr);
+        showMessage(QT_TR_NOOP("Saved")); // "B" follows when the message ends
+        return;
+    }
+    if (!saved) {
+        state.messageShownMs = 0;
+        if (option.fullScreen)
+            setFullScreen(false);
+        setScreenSaver(0);
+        // Qt does not fire a timer again while its own event is being handled: a fresh one
+        // keeps the preview running behind the box.
+        startTimer(10);
+        QMessageBox::critical(this, tr("Error"), tr("Save failed!\nPlease check storage status."));
+    }
+    cardDevice->sendB();
+}
+
+void Camera::countFrame()
+{
+    if (state.fpsStartMs == 0)
+        return;
+    if (elapsedMs(state.fpsStartMs, clock()) <= 9999) {
+        ++state.fpsFrames;
+        return;
+    }
+    // Refreshes per second with one decimal; the refresh that ends the measurement is not
+    // counted.
+    char text[32];
+    std::snprintf(text, sizeof text, "%lu.%lu", static_cast<unsigned long>(state.fpsFrames / 10),
+                  static_cast<unsigned long>(state.fpsFrames % 10));
+    updateRemain(text);
+    if (option.fullScreen)
+        setFullScreen(false);
+    state.fpsFrames = 0;
+    state.fpsStartMs = 0;
 }

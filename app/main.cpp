@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 #include <QStringList>
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace {
@@ -76,7 +77,9 @@ int main(int argc, char** argv)
         return 0;  // the running camera was raised instead
     int result;
     {
-        Camera window(nullptr, nullptr, {});
+        CameraPaths paths;
+        paths.home = std::getenv("HOME"); // the one environment variable the camera reads
+        Camera window(nullptr, nullptr, {}, paths);
         QPEApplication::setInputMethodHint(&window, 1);
         app.showMainWidget(&window, false);
         result = app.exec();

@@ -16,11 +16,9 @@
 #include <QImage>
 #include <QLCDNumber>
 
-#include <cstdlib>
-
 char* Camera::storageBasePath(int index, char* buffer, size_t size) const
 {
-    return ::storageBasePath(index, std::getenv("HOME"), paths.cardFolder, buffer, size);
+    return ::storageBasePath(index, paths.home, paths.cardFolder, buffer, size);
 }
 
 namespace {
@@ -82,7 +80,7 @@ char* Camera::makePictureName(int index, char* buffer, size_t size, int* number)
 
 void Camera::recoverStalePictures()
 {
-    ::recoverStalePictures(std::getenv("HOME"), paths.cardFolder, values.namePrefix,
+    ::recoverStalePictures(paths.home, paths.cardFolder, values.namePrefix,
                            values.nameSuffix, &values.serial);
 }
 

@@ -3,24 +3,26 @@
 #include <QImage>
 
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 CameraDevice::CameraDevice()
+    : CameraDevice(defaultNode)
 {
-    start();
 }
 
 CameraDevice::CameraDevice(const char* path)
-    : node(path)
 {
-    start();
+    NodeSlot node(path);
+    start(node);
 }
 
-void CameraDevice::start()
+CameraDevice::CameraDevice(CardSlot& slot)
 {
-    fd = -1;
-    open();
+    start(slot);
+}
+
+void CameraDevice::start(CardSlot& slot)
+{
+    link = slot.open();
     modeBits = 0;
     setMode(1, -1, -1, -1);
 }
@@ -31,38 +33,25 @@ CameraDevice::~CameraDevice()
     close();
 }
 
-bool CameraDevice::open()
-{
-    const int opened = ::open(node, O_RDWR);
-    if (opened < 0)
-        return false;
-    fd = opened;
-    return true;
-}
-
 bool CameraDevice::close()
 {
-    if (fd >= 0) {
-        // Forget the descriptor first: nothing may use it once close() has begun.
-        const int old = fd;
-        fd = -1;
-        ::close(old);
-    }
+    // reset() forgets the link before closing it: nothing may use it once close() has begun.
+    link.reset();
     return true;
 }
 
 bool CameraDevice::readBytes(void* buffer, int length)
 {
-    if (length == 0 || fd < 0)
+    if (length == 0 || !link)
         return false;
-    return ::read(fd, buffer, length) == length;
+    return link->read(buffer, length) == length;
 }
 
 bool CameraDevice::writeBytes(const char* data, int length)
 {
-    if (length == 0 || fd < 0)
+    if (length == 0 || !link)
         return false;
-    return ::write(fd, data, length) == length;
+    return link->write(data, length) == length;
 }
 
 bool CameraDevice::setMode(int capture, int slow, int mirrorA, int mirrorB)
@@ -87,10 +76,11 @@ bool CameraDevice::setMode(int capture, int slow, int mirrorA, int mirrorB)
 bool CameraDevice::sendGeometry(const QImage& image, bool upright, int width, int height,
                                 int zoomValue)
 {
-    const int bytesPerLine = image.height() ? int(image.sizeInBytes() / image.height()) : 0;
+    // The image's own row length: its bytes divided by its height, 0 for an empty image.
     char command[64];
     const int length = std::snprintf(command, sizeof command, "%c=%d,%d,%d,%d",
-                                     upright ? 'R' : 'S', width, height, zoomValue, bytesPerLine);
+                                     upright ? 'R' : 'S', width, height, zoomValue,
+                                     int(image.bytesPerLine()));
     return writeBytes(command, length);
 }
 

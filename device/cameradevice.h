@@ -1,6 +1,10 @@
 #pragma once
-// The link to the camera card's driver node: one write() per command, one read() per
-// status word or frame, nothing retried.
+// The link to the camera card: one write() per command, one read() per status word or
+// frame, nothing retried.
+#include "device/cardlink.h"
+
+#include <memory>
+
 class QImage;
 
 class CameraDevice {
@@ -27,13 +31,14 @@ public:
     CameraDevice();
     // For tests and tools: the same link on another node.
     explicit CameraDevice(const char* node);
+    // The card in `slot`, opened once; a lost card takes a new device.
+    explicit CameraDevice(CardSlot& slot);
     ~CameraDevice();
     CameraDevice(const CameraDevice&) = delete;
     CameraDevice& operator=(const CameraDevice&) = delete;
 
-    bool open();
     bool close();
-    bool isOpen() const { return fd >= 0; }
+    bool isOpen() const { return link != nullptr; }
 
     bool readBytes(void* buffer, int length);
     bool writeBytes(const char* data, int length);
@@ -52,9 +57,8 @@ public:
     static constexpr int zoomValue(int zoom) { return 1 << (zoom + 8); }
 
 private:
-    void start();
+    void start(CardSlot& slot);
 
-    int fd = -1;
+    std::unique_ptr<CardLink> link;
     int modeBits = 0;
-    const char* node = defaultNode;
 };

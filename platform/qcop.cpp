@@ -1,5 +1,6 @@
 #include "platform/qcop.h"
 #include "platform/qcop_p.h"
+#include "platform/qpeapplication.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -11,8 +12,12 @@ const QString interfaceName = QStringLiteral("local.PDA.QCop");
 const QString signalName = QStringLiteral("message");
 
 bool sentSinceFlush = false;
-pda::BusFilter busFilter;
-pda::SendObserver sendObserver;
+
+// The environment's application object, where the program runs on one.
+QPEApplication* application()
+{
+    return qobject_cast<QPEApplication*>(QCoreApplication::instance());
+}
 
 // Every channel of this process, for messages delivered without the bus.
 QList<QCopChannel*>& allChannels()
@@ -33,16 +38,6 @@ QList<QCopChannel*> pda::channelsNamed(const QByteArray& channel)
     return named;
 }
 
-void pda::setBusFilter(BusFilter filter)
-{
-    busFilter = std::move(filter);
-}
-
-void pda::setSendObserver(SendObserver observer)
-{
-    sendObserver = std::move(observer);
-}
-
 QCopEnvelope::QCopEnvelope(const QByteArray& channel_, const QByteArray& message_)
     : channel(channel_), message(message_)
 {
@@ -61,8 +56,8 @@ QCopEnvelope::~QCopEnvelope()
         if (bus.send(signal))
             sentSinceFlush = true;
     }
-    if (sendObserver)
-        sendObserver(channel, message, data);
+    if (QPEApplication* app = application())
+        app->messageSent(channel, message, data);
 }
 
 QCopChannel::QCopChannel(const QByteArray& channel, QObject* parent)
@@ -89,7 +84,7 @@ void QCopChannel::onMessage(const QString& channel, const QString& message, cons
     if (channel.toUtf8() != name)
         return;
     const QByteArray m = message.toUtf8();
-    if (busFilter && !busFilter(this, m))
+    if (QPEApplication* app = application(); app && !app->acceptsFromBus(this, m))
         return;
     emit received(m, data);
 }

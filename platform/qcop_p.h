@@ -2,7 +2,6 @@
 // Internal to the platform library.
 #include <QByteArray>
 #include <QList>
-#include <functional>
 
 class QCopChannel;
 
@@ -13,15 +12,5 @@ void flushQCop();
 
 // This process's channels of that name, for messages the stand-in raises itself.
 QList<QCopChannel*> channelsNamed(const QByteArray& channel);
-
-// Consulted for each message a channel hears over the bus; false keeps it from that channel.
-// One filter per process; an empty function lets everything through.
-using BusFilter = std::function<bool(QCopChannel* receiver, const QByteArray& message)>;
-void setBusFilter(BusFilter filter);
-
-// Told of every message this process sends, after it has gone out (or could not).
-using SendObserver = std::function<void(const QByteArray& channel, const QByteArray& message,
-                                        const QByteArray& data)>;
-void setSendObserver(SendObserver observer);
 
 } // namespace pda

@@ -155,8 +155,6 @@ QPEApplication::QPEApplication(int& argc, char** argv, int /*type*/)
 
 QPEApplication::~QPEApplication()
 {
-    pda::setBusFilter({});
-    pda::setSendObserver({});
     // A hold on the screen saver ends with the application.
     delete screenSaver;
     screenSaver = nullptr;
@@ -181,27 +179,32 @@ void QPEApplication::setUpDesktopServices()
         mountTable = mountWatcher->table();
         connect(mountWatcher, &pda::MountWatcher::changed, this,
                 &QPEApplication::onMountTableChanged);
-        // The environment's own notices, where one runs, pass the same filters, so that one
-        // change reaches each listener once.
-        pda::setBusFilter([this](QCopChannel* channel, const QByteArray& message) {
-            if (channel->channel() != cardChannel || message != mountTableChanged)
-                return true;
-            return cardNoticeFilter(channel).fromBus(mountWatcher->table(), monotonicMs());
-        });
     }
 
     screenSaver = new pda::ScreenSaverInhibitor(applicationName(),
                                                 QStringLiteral("The application is in use"));
-    pda::setSendObserver([this](const QByteArray& channel, const QByteArray& message,
-                                const QByteArray& data) {
-        if (!screenSaver || channel != "QPE/System" || message != "setScreenSaverMode(int)")
-            return;
-        QDataStream in(data);
-        qint32 mode = 0;
-        in >> mode;
-        if (in.status() == QDataStream::Ok)
-            screenSaver->setMode(mode);
-    });
+}
+
+bool QPEApplication::acceptsFromBus(QCopChannel* channel, const QByteArray& message)
+{
+    // The environment's own notices, where one runs, pass the same filters as the mount
+    // table's, so that one change reaches each listener once.
+    if (!mountWatcher || !mountWatcher->isWatching() || channel->channel() != cardChannel
+        || message != mountTableChanged)
+        return true;
+    return cardNoticeFilter(channel).fromBus(mountWatcher->table(), monotonicMs());
+}
+
+void QPEApplication::messageSent(const QByteArray& channel, const QByteArray& message,
+                                 const QByteArray& data)
+{
+    if (!screenSaver || channel != "QPE/System" || message != "setScreenSaverMode(int)")
+        return;
+    QDataStream in(data);
+    qint32 mode = 0;
+    in >> mode;
+    if (in.status() == QDataStream::Ok)
+        screenSaver->setMode(mode);
 }
 
 pda::CardNoticeFilter& QPEApplication::cardNoticeFilter(QCopChannel* channel)

@@ -39,6 +39,13 @@ public:
     static bool windowsCanBeActive();
 
 private:
+    // The application's part in the bus: what each channel may hear of it, and what it
+    // does with each message sent.
+    friend class QCopChannel;
+    friend class QCopEnvelope;
+    bool acceptsFromBus(QCopChannel* channel, const QByteArray& message);
+    void messageSent(const QByteArray& channel, const QByteArray& message, const QByteArray& data);
+
     bool notify(QObject* receiver, QEvent* event) override;
     void onTerminationSignal();
     void setUpDesktopServices();

@@ -22,7 +22,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-PictureWriter::TestSeams PictureWriter::testSeams;
 
 namespace {
 
@@ -107,9 +106,10 @@ PictureWriter::Result linkUnnamed(int fd, const QByteArray& target)
     return errno == EEXIST ? PictureWriter::NameTaken : PictureWriter::Failed;
 }
 
-PictureWriter::Result renameNamed(const QByteArray& from, const QByteArray& target)
+PictureWriter::Result renameNamed(const QByteArray& from, const QByteArray& target,
+                                  bool renameNoReplace)
 {
-    if (!PictureWriter::testSeams.noRenameNoReplace) {
+    if (renameNoReplace) {
         if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, target.constData(),
                         RENAME_NOREPLACE)
             == 0)
@@ -151,7 +151,10 @@ QByteArray randomText()
 
 } // namespace
 
-PictureWriter::PictureWriter() = default;
+PictureWriter::PictureWriter(Placing placing)
+    : placing(std::move(placing))
+{
+}
 
 PictureWriter::~PictureWriter()
 {
@@ -209,7 +212,7 @@ bool PictureWriter::writeTemporary(const QByteArray& folder, const QByteArray& n
                                    const QByteArray* pieces, int count)
 {
     // An unnamed file needs no cleaning up whenever the camera stops.
-    Fd file(testSeams.noUnnamedFiles
+    Fd file(!placing.unnamedFiles
                 ? -1
                 : ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
     QByteArray named;
@@ -247,11 +250,12 @@ PictureWriter::Result PictureWriter::place(const QString& path)
 {
     if (unnamedFd < 0 && temporaryPath.isEmpty())
         return Failed;
-    if (testSeams.beforePlacing)
-        testSeams.beforePlacing(path);
+    if (placing.beforePlacing)
+        placing.beforePlacing(path);
     const QByteArray target = QFile::encodeName(path);
     const Result placed
-        = unnamedFd >= 0 ? linkUnnamed(unnamedFd, target) : renameNamed(temporaryPath, target);
+        = unnamedFd >= 0 ? linkUnnamed(unnamedFd, target)
+                          : renameNamed(temporaryPath, target, placing.renameNoReplace);
     if (placed == Written) {
         if (unnamedFd >= 0)
             ::close(unnamedFd);
@@ -381,7 +385,7 @@ bool holdsCompletePicture(const QByteArray& path)
 
 PictureWriter::Result placeStalePicture(const QByteArray& temporary, const QByteArray& target)
 {
-    const PictureWriter::Result result = renameNamed(temporary, target);
+    const PictureWriter::Result result = renameNamed(temporary, target, true);
     // The picture is under its name either way: a folder that cannot be synced now leaves
     // it there rather than lose it.
     if (result == PictureWriter::Written)

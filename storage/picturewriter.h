@@ -9,11 +9,21 @@
 class QString;
 struct PictureInfo;
 
+// What the file system offers for placing a picture under its name. Tests take away what
+// FAT lacks (on old kernels) and act just before each placing.
+struct PicturePlacing {
+    bool unnamedFiles = true;
+    bool renameNoReplace = true;
+    std::function<void(const QString& path)> beforePlacing;
+};
+
 class PictureWriter {
 public:
     enum Result { Failed, Written, NameTaken };
 
-    PictureWriter();
+    using Placing = PicturePlacing;
+
+    explicit PictureWriter(Placing placing = Placing());
     ~PictureWriter();
     PictureWriter(const PictureWriter&) = delete;
     PictureWriter& operator=(const PictureWriter&) = delete;
@@ -35,19 +45,11 @@ public:
     // beside its name as ".NAME.camera-part-XXXXXX" until it is complete.
     static bool isTemporaryName(const char* name);
 
-    // For tests: behave as on a file system without unnamed files or without a rename that
-    // refuses to replace (FAT on old kernels), and act just before each placing.
-    struct TestSeams {
-        bool noUnnamedFiles = false;
-        bool noRenameNoReplace = false;
-        std::function<void(const QString& path)> beforePlacing;
-    };
-    static TestSeams testSeams;
-
 private:
     bool writeTemporary(const QByteArray& folder, const QByteArray& name,
                         const QByteArray* pieces, int count);
 
+    const Placing placing;
     // The picture as the JPEG writer takes it and the encoded bytes, kept between saves so
     // that a picture costs no fresh memory.
     QImage rgb;

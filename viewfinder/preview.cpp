@@ -8,15 +8,6 @@
 #include <QPainter>
 #include <QWidget>
 
-namespace {
-
-int bytesPerLine(const QImage& image)
-{
-    return image.height() ? int(image.sizeInBytes() / image.height()) : 0;
-}
-
-} // namespace
-
 QPoint centredIn(const QSize& outer, int width, int height)
 {
     return QPoint((outer.width() - width) >> 1, (outer.height() - height) >> 1);
@@ -42,7 +33,7 @@ void blitPreview(QWidget* widget, const QImage& image, int x, int y, int width, 
     in.screenHeight = qt_screen->height();
     in.visible = painter.rect(0);
     in.lineStep = painter.lineStep();
-    in.imageBytesPerLine = bytesPerLine(image);
+    in.imageBytesPerLine = int(image.bytesPerLine());
     in.imageHeight = image.height();
     runBlit(planBlit(in), painter.frameBuffer(), image.constBits());
 }

@@ -150,8 +150,8 @@ void TestNaming::folderTakenByAFile()
 void TestNaming::homeUnset()
 {
     TestEnvironment env;
+    env.paths.home = nullptr; // HOME not set
     auto c = env.makeCamera();
-    qunsetenv("HOME");
     char buffer[100];
     QCOMPARE(QByteArray(c->storageBasePath(0, buffer, sizeof buffer)), QByteArray("/home/"));
     QCOMPARE(QByteArray(c->storageBasePath(1, buffer, sizeof buffer)), env.cardPath);
@@ -160,10 +160,11 @@ void TestNaming::homeUnset()
 void TestNaming::specialCharactersInHome()
 {
     TestEnvironment env;
-    auto c = env.makeCamera();
     const QString home = env.dir.filePath("my home 'q' \"d\" $(touch x) ; rm -rf y\nz");
     QDir().mkpath(home);
-    qputenv("HOME", QFile::encodeName(home));
+    env.homePath = QFile::encodeName(home);
+    env.paths.home = env.homePath.constData();
+    auto c = env.makeCamera();
     QDir::setCurrent(env.dir.path());
     char buffer[300] = {};
     QVERIFY(c->makePictureName(0, buffer, sizeof buffer, nullptr));
@@ -191,13 +192,14 @@ void TestNaming::longBaseFolders()
     QFETCH(bool, usable);
     QFETCH(bool, named);
     TestEnvironment env;
-    auto c = env.makeCamera();
     QString home = env.dir.path() + '/';
     while (home.size() < length)
         home += 'h';
-    qputenv("HOME", QFile::encodeName(home));
+    env.homePath = QFile::encodeName(home);
+    env.paths.home = env.homePath.constData();
     if (length < 4000)
         QDir().mkpath(home);
+    auto c = env.makeCamera();
     QCOMPARE(c->probeStorage(0, nullptr, nullptr), usable);
     char buffer[300];
     std::memset(buffer, 'X', sizeof buffer);

@@ -251,7 +251,6 @@ void TestSaving::savesAndAdvancesTheSerial()
 
 void TestSaving::cleanup()
 {
-    PictureWriter::testSeams = PictureWriter::TestSeams();
 }
 
 void TestSaving::pictureFiles_data()
@@ -376,14 +375,12 @@ void TestSaving::nameTakenMeanwhile()
     TestEnvironment env;
     START_CARD(card, env);
     env.writeSettings("[File]\nSerial=41\nRemain=5\n");
-    auto c = env.makeCamera();
     const QString folder = env.home + "/Documents/Image_Files/";
-    QDir().mkpath(folder);
-    QFile(folder + "pic0043.jpg").open(QIODevice::WriteOnly);
     QStringList placings;
-    PictureWriter::testSeams.noUnnamedFiles = !unnamedFiles;
-    PictureWriter::testSeams.noRenameNoReplace = !renameNoReplace;
-    PictureWriter::testSeams.beforePlacing = [&](const QString& path) {
+    CameraRuntime runtime;
+    runtime.placing.unnamedFiles = unnamedFiles;
+    runtime.placing.renameNoReplace = renameNoReplace;
+    runtime.placing.beforePlacing = [&](const QString& path) {
         if (taken && placings.isEmpty()) {
             QFile other(path);
             QVERIFY(other.open(QIODevice::WriteOnly));
@@ -391,6 +388,9 @@ void TestSaving::nameTakenMeanwhile()
         }
         placings << path.mid(folder.size());
     };
+    auto c = env.makeCamera(std::move(runtime));
+    QDir().mkpath(folder);
+    QFile(folder + "pic0043.jpg").open(QIODevice::WriteOnly);
     // Pictures are for everyone to read, as the user's other files: 0666 less the umask.
     const mode_t umask = ::umask(002);
     QString path;
@@ -439,15 +439,13 @@ void TestSaving::placedNameIsSynced()
     QFETCH(bool, renameNoReplace);
     QFETCH(int, folderError);
     QFETCH(bool, written);
-    PictureWriter::testSeams.noUnnamedFiles = !unnamedFiles;
-    PictureWriter::testSeams.noRenameNoReplace = !renameNoReplace;
     QTemporaryDir dir;
     const QString folder = dir.filePath("Image_Files");
     QVERIFY(QDir().mkpath(folder));
     const QString path = folder + "/pic0001.jpg";
     QImage frame(240, 160, QImage::Format_RGB16);
     paintPattern(frame);
-    PictureWriter writer;
+    PictureWriter writer({unnamedFiles, renameNoReplace, {}});
     syncspy::Watch watch([&] { return QByteArray(QFile::exists(path) ? "named" : "unnamed"); },
                          folderError);
     const PictureWriter::Result result = writer.write(frame, path, "JPEG", 30, PictureInfo());
@@ -585,7 +583,6 @@ void TestSaving::fullStorageLeavesNothing_data()
 void TestSaving::fullStorageLeavesNothing()
 {
     QFETCH(bool, unnamedFiles);
-    PictureWriter::testSeams.noUnnamedFiles = !unnamedFiles;
     if (geteuid() != 0)
         QSKIP("mounting a small file system needs root");
     TestEnvironment env;
@@ -608,7 +605,7 @@ void TestSaving::fullStorageLeavesNothing()
 
     QImage frame(480, 320, QImage::Format_RGB16);
     paintPattern(frame);
-    PictureWriter writer;
+    PictureWriter writer({unnamedFiles, true, {}});
     QCOMPARE(writer.write(frame, home + "/Documents/Image_Files/pic0008.jpg", "JPEG", 90,
                           PictureInfo{QDateTime::currentDateTime(), "m", "n", "s"}),
              PictureWriter::Failed);
@@ -638,6 +635,15 @@ void TestSaving::refusedSaves()
         ~RemovedAtEnd() { if (!path.isEmpty()) ::rmdir(path.constData()); }
     } stray;
     env.writeSettings("[File]\nSerial=3\n");
+    if (situation == "home too long") {
+        env.homePath = QFile::encodeName(env.dir.path() + '/' + QString(120, 'h'));
+    } else if (situation == "home not UTF-8") {
+        // "caf\xe9" exists; saving must not go to a look-alike "caf\ufffd" either.
+        env.homePath = QFile::encodeName(env.dir.path()) + "/caf\xe9";
+        QVERIFY(::mkdir(env.homePath.constData(), 0755) == 0);
+        stray.path = env.homePath;
+    }
+    env.paths.home = env.homePath.constData();
     auto c = env.makeCamera();
     const QString folder = env.home + "/Documents/Image_Files";
     if (situation == "no card") {
@@ -653,13 +659,7 @@ void TestSaving::refusedSaves()
         QDir().mkpath(folder);
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
     } else if (situation == "home too long") {
-        qputenv("HOME", QFile::encodeName(env.dir.path() + '/' + QString(120, 'h')));
     } else if (situation == "home not UTF-8") {
-        // "caf\xe9" exists; saving must not go to a look-alike "caf\ufffd" either.
-        const QByteArray home = QFile::encodeName(env.dir.path()) + "/caf\xe9";
-        QVERIFY(::mkdir(home.constData(), 0755) == 0);
-        stray.path = home;
-        qputenv("HOME", home);
         QVERIFY(!c->probeStorage(0, nullptr, nullptr)); // the counter shows "Error"
     } else {
         QVERIFY(card.control(situation.toLatin1() + "\n"));
@@ -685,7 +685,8 @@ void TestSaving::counterFollowsOptions()
     TinyMount tiny(home, "1m");
     if (!tiny.mounted)
         QSKIP("tmpfs cannot be mounted here");
-    qputenv("HOME", QFile::encodeName(home));
+    env.homePath = QFile::encodeName(home);
+    env.paths.home = env.homePath.constData();
     {
         auto c = env.makeCamera(); // 480x320, Normal: 15 KiB a picture
         QCOMPARE(c->LCDNumber1->intValue(), picturesFitting(home, 15));
@@ -698,11 +699,23 @@ void TestSaving::counterFollowsOptions()
         QCOMPARE(c->LCDNumber1->intValue(), picturesFitting(env.card, 18));
         c->PushButton3->click();
         QCOMPARE(c->settings().saveTo, 0);
-        qputenv("HOME", QFile::encodeName(env.dir.filePath("gone")));
+    }
+    {
+        // The internal storage goes away under a running camera.
+        const QString lost = env.dir.filePath("lost");
+        TinyMount lostMount(lost, "1m");
+        QVERIFY(lostMount.mounted);
+        const QByteArray lostPath = QFile::encodeName(lost);
+        env.paths.home = lostPath.constData();
+        auto c = env.makeCamera();
+        env.paths.home = env.homePath.constData();
+        QVERIFY(!lcdShows(c->LCDNumber1, "Error"));
+        QCOMPARE(::umount2(lostPath.constData(), MNT_DETACH), 0);
+        lostMount.mounted = false;
+        QVERIFY(QDir().rmdir(lost));
         c->PushButton2->click();
         QVERIFY(lcdShows(c->LCDNumber1, "Error"));
     }
-    qputenv("HOME", QFile::encodeName(home));
     env.writeSettings("[File]\nRemain=6\n");
     auto c = env.makeCamera();
     struct statfs fs;

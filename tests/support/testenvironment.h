@@ -25,6 +25,8 @@ public:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
         cardPath = QFile::encodeName(card);
         paths.cardFolder = cardPath.constData();
+        homePath = QFile::encodeName(home);
+        paths.home = homePath.constData();
         missingNode = QFile::encodeName(QDir(dir.path()).filePath(QStringLiteral("no-node")));
         paths.deviceNode = missingNode.constData();
         paths.buzzerNode = missingNode.constData();
@@ -49,9 +51,10 @@ public:
     }
 
     // A window whose capture cycle does not run: tests drive it by hand.
-    std::unique_ptr<Camera> makeCamera() const
+    std::unique_ptr<Camera> makeCamera(CameraRuntime runtime = CameraRuntime()) const
     {
-        auto camera = std::make_unique<Camera>(nullptr, nullptr, Qt::WindowFlags(), paths);
+        auto camera = std::make_unique<Camera>(nullptr, nullptr, Qt::WindowFlags(), paths,
+                                               std::move(runtime));
         camera->killTimers();
         return camera;
     }
@@ -61,6 +64,7 @@ public:
     QString config;
     QString card;
     QByteArray cardPath;
+    QByteArray homePath;
     QByteArray missingNode;
     CameraPaths paths;
 };

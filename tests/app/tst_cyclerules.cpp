@@ -1,0 +1,415 @@
+// The capture cycle's rules against a scripted card in the window's slot: the orders on the
+// wire, the card's bits, the messages and boxes, a lost card and a missing one, and the
+// frame-rate figure. The clock is the test's, so waits end exactly when it says.
+#include "support/scriptedcard.h"
+#include "support/testenvironment.h"
+#include "platform/qcop.h"
+#include "viewfinder/myframe.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLCDNumber>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTimer>
+
+namespace {
+
+const QString previewRead = QStringLiteral("read 153600 153600");
+
+} // namespace
+
+class TestCycleRules : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void previewTraffic_data();
+    void previewTraffic();
+    void zoomSendsNewGeometry();
+    void savedMessageHoldsThePreview();
+    void pressAnsweredWithB_data();
+    void pressAnsweredWithB();
+    void orientationDrivesMirror_data();
+    void orientationDrivesMirror();
+    void turnedCardAfterSaveDirectionBack();
+    void busyCardSkipsFrames();
+    void lostCardComesBack();
+    void missingCardBoxThenClose();
+    void linkNoticePerAttempt_data();
+    void linkNoticePerAttempt();
+    void frameRate_data();
+    void frameRate();
+
+private:
+    std::unique_ptr<Camera> startCamera(const QByteArray& settings);
+    // Lets the cycle run until the card has answered `n` more status reads.
+    void ticks(int n);
+
+    std::shared_ptr<ScriptedCard> card;
+    std::unique_ptr<TestEnvironment> env;
+    uint32_t now = 0;
+};
+
+void TestCycleRules::init()
+{
+    card = std::make_shared<ScriptedCard>();
+    env = std::make_unique<TestEnvironment>();
+    now = 1000000; // even: a stamp taken now lies 1 ms ahead of it
+}
+
+void TestCycleRules::cleanup()
+{
+    env.reset();
+    card.reset();
+}
+
+std::unique_ptr<Camera> TestCycleRules::startCamera(const QByteArray& settings)
+{
+    env->writeSettings(settings);
+    CameraRuntime scripted;
+    scripted.card = card;
+    scripted.clock = [this] { return now; };
+    auto c = std::make_unique<Camera>(nullptr, nullptr, Qt::WindowFlags(), env->paths, scripted);
+    c->setWindowFlags(c->windowFlags() | Qt::FramelessWindowHint);
+    c->move(0, 0);
+    c->show();
+    c->activateWindow();
+    if (!QTest::qWaitForWindowActive(c.get()))
+        qWarning("window not active");
+    return c;
+}
+
+void TestCycleRules::ticks(int n)
+{
+    const int target = card->count("read 4 4") + n;
+    QTRY_VERIFY(card->count("read 4 4") >= target);
+}
+
+void TestCycleRules::previewTraffic_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QStringList>("frame");
+    QTest::newRow("direct, with C") << QByteArray("")
+        << QStringList{"write S=160,240,256,640", "write M=0", previewRead, "write M=1", "write C"};
+    QTest::newRow("painter, no C") << QByteArray("[Option]\nSlowCapture=0\n")
+        << QStringList{"write R=240,160,256,480", "write M=0", previewRead, "write M=1"};
+    QTest::newRow("slow capture on") << QByteArray("[Option]\nSlowCapture=6\n")
+        << QStringList{"write M=3", "write R=240,160,256,480", "write M=2", previewRead, "write M=3", "write C"};
+}
+
+void TestCycleRules::previewTraffic()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(QStringList, frame);
+    auto c = startCamera(settings);
+    QTRY_VERIFY(card->count(previewRead) >= 5);
+    QCOMPARE(card->wire.mid(0, 2), QStringList({"open", "write M=1"}));
+    const QStringList traffic = card->withoutStatus().mid(2);
+    QCOMPARE(traffic.mid(0, frame.size()), frame);
+    // Later frames repeat without the geometry.
+    const QStringList again = frame.filter(QRegularExpression("^(write M|read|write C)"))
+                                  .mid(frame.first() == "write M=3" ? 1 : 0);
+    QCOMPARE(traffic.mid(frame.size(), again.size()), again);
+    QCOMPARE(traffic.filter(QRegularExpression("^write [RS]=")).size(), 1);
+    // The status word is read before every frame.
+    const int firstFrame = int(card->wire.indexOf(previewRead));
+    QCOMPARE(card->wire.at(card->wire.lastIndexOf("read 4 4", firstFrame)), QString("read 4 4"));
+}
+
+void TestCycleRules::zoomSendsNewGeometry()
+{
+    auto c = startCamera("");
+    QTRY_VERIFY(card->wire.contains(previewRead));
+    c->ButtonResolution(); // 240x160, zoom allowed
+    c->CheckBox1->click();
+    QCOMPARE(c->options().zoom, 1);
+    QTRY_VERIFY(card->wire.contains("write S=160,240,512,640"));
+    QCOMPARE(c->cycle().geometryKey, 1 + 4 * 5);
+}
+
+// "Saved" freezes the preview for exactly SaveWait ms of the clock; presses meanwhile are
+// not acted on, and "B" ends the shutter event when the message goes.
+void TestCycleRules::savedMessageHoldsThePreview()
+{
+    auto c = startCamera("[File]\nSaveWait=600\n");
+    QTRY_VERIFY(card->wire.contains(previewRead));
+    c->ButtonShutter();
+    QTRY_VERIFY(c->cycle().messageShownMs != 0);
+    QVERIFY(c->TextLabel4->isVisible());
+    QCOMPARE(c->TextLabel4->text(), QString("Saved"));
+    QCOMPARE(c->settings().serial, 1);
+    card->wire.clear();
+    c->ButtonShutter(); // dropped when the message ends
+    card->press();      // not acted upon: no buzzer, no "B", no picture
+    now += 599;
+    ticks(5);
+    QCOMPARE(card->count(previewRead), 0);
+    QCOMPARE(card->count("write B"), 0);
+    QVERIFY(c->TextLabel4->isVisible());
+    now += 1;
+    QTRY_VERIFY(c->TextLabel4->isHidden());
+    QCOMPARE(c->cycle().messageShownMs, 0u);
+    QCOMPARE(card->count("write B"), 1);
+    QTRY_VERIFY(card->wire.contains(previewRead));
+    ticks(3);
+    QCOMPARE(c->settings().serial, 1);
+    QCOMPARE(card->wire.filter(QRegularExpression("^write R=480")).size(), 0);
+    QVERIFY(!QFile::exists(env->home + "/Documents/Image_Files/pic0002.jpg"));
+}
+
+void TestCycleRules::pressAnsweredWithB_data()
+{
+    QTest::addColumn<bool>("boxOpen");
+    QTest::newRow("another window in front") << false;
+    QTest::newRow("the save-failure box open") << true;
+}
+
+// The card's button while the camera is not what the user looks at: "B" at once, no
+// picture. Behind the save-failure box that holds even where the window system still
+// reports the main window as active; the box's own press gets its "B" when it closes.
+void TestCycleRules::pressAnsweredWithB()
+{
+    QFETCH(bool, boxOpen);
+    QDir().mkpath(env->home + "/Documents");
+    QFile folderAsFile(env->home + "/Documents/Image_Files");
+    QVERIFY(folderAsFile.open(QIODevice::WriteOnly)); // every save fails
+    auto c = startCamera("");
+    QTRY_VERIFY(card->wire.contains(previewRead));
+    QWidget other;
+    if (!boxOpen) {
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QVERIFY(!c->isActiveWindow());
+    }
+    int boxes = 0;
+    int bsWhileOpen = 0;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (!box->property("seen").toBool()) {
+            box->setProperty("seen", true);
+            ++boxes;
+            return;
+        }
+        QApplication::setActiveWindow(c.get()); // as a window system would, for a while
+        if (card->shutter)
+            return;
+        if (bsWhileOpen == 0 && card->count("write B") == 1) {
+            bsWhileOpen = 1;
+            card->press(); // a second press while the box is open
+            return;
+        }
+        if (bsWhileOpen == 1 && card->count("write B") == 2) {
+            bsWhileOpen = 2;
+            box->accept();
+        }
+    });
+    poll.start(10);
+    card->press();
+    if (boxOpen) {
+        QTRY_VERIFY_WITH_TIMEOUT(card->count("write B") == 3, 10000);
+        QCOMPARE(boxes, 1);
+        QCOMPARE(bsWhileOpen, 2);
+    } else {
+        QTRY_COMPARE(card->count("write B"), 1);
+        ticks(3);
+        QCOMPARE(boxes, 0);
+    }
+    poll.stop();
+    ticks(3);
+    QCOMPARE(card->wire.filter(QRegularExpression("^write R=480")).size(), boxOpen ? 1 : 0);
+    QCOMPARE(c->settings().serial, 0);
+}
+
+void TestCycleRules::orientationDrivesMirror_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<bool>("follows");
+    QTest::newRow("direction hidden") << QByteArray("") << true;
+    QTest::newRow("direction up") << QByteArray("[Option]\nSaveDirection=0\n") << true;
+    QTest::newRow("direction back") << QByteArray("[Option]\nSaveDirection=1\n") << false;
+}
+
+void TestCycleRules::orientationDrivesMirror()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(bool, follows);
+    auto c = startCamera(settings);
+    QTRY_VERIFY(card->wire.contains(previewRead));
+    card->turned = true;
+    ticks(3);
+    QCOMPARE(c->options().mirror, follows ? 1 : 0);
+    QCOMPARE(card->wire.contains("write M=13"), follows);
+    card->turned = false;
+    ticks(3);
+    QCOMPARE(c->options().mirror, 0);
+}
+
+void TestCycleRules::turnedCardAfterSaveDirectionBack()
+{
+    auto c = startCamera("[Option]\nSaveDirection=0\n");
+    card->turned = true;
+    QTRY_COMPARE(c->options().mirror, 1);
+    c->PushButton7->click(); // "back": the mirror goes off and the turned card is ignored
+    ticks(3);
+    QCOMPARE(c->options().mirror, 0);
+    c->PushButton7->click(); // "up": the card, still turned, sets the mirror again
+    QTRY_COMPARE(c->options().mirror, 1);
+}
+
+void TestCycleRules::busyCardSkipsFrames()
+{
+    auto c = startCamera("");
+    QTRY_VERIFY(card->wire.contains(previewRead));
+    card->busy = true;
+    ticks(1);
+    card->wire.clear();
+    ticks(5);
+    QCOMPARE(card->count(previewRead), 0);
+    card->busy = false;
+    QTRY_VERIFY(card->wire.contains(previewRead));
+}
+
+// A card reporting itself absent: closed within the tick, the device made anew once a second
+// while it stays away, and the preview back with the slow-capture, mirror and geometry
+// commands sent again.
+void TestCycleRules::lostCardComesBack()
+{
+    auto c = startCamera("[Option]\nSlowCapture=14\n");
+    QTRY_VERIFY(card->wire.contains(previewRead));
+    c->selectMirror(1);
+    card->present = false;
+    QTRY_VERIFY(c->cycle().deviceLost);
+    QCOMPARE(c->runningTimers(), 1);
+    QCOMPARE(card->wire.last(), QString("close"));
+    card->wire.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(card->count("open") >= 2, 5000);
+    QCOMPARE(card->count(previewRead), 0);
+    QCOMPARE(card->count("close"), card->count("open"));
+    card->present = true;
+    QTRY_VERIFY_WITH_TIMEOUT(card->wire.contains(previewRead), 3000);
+    const QStringList& back = card->wire;
+    const int reopened = int(back.lastIndexOf("open", back.indexOf(previewRead)));
+    QVERIFY(reopened >= 0);
+    // Mode 1 at the start, the slow bit, the mirror bits, then the preview geometry again.
+    QCOMPARE(back.mid(reopened, 4), QStringList({"open", "write M=1", "write M=3", "write M=15"}));
+    QVERIFY(back.mid(reopened).contains("write S=160,240,256,640"));
+    QTRY_COMPARE(c->runningTimers(), 1);
+}
+
+void TestCycleRules::missingCardBoxThenClose()
+{
+    card->pluggedIn = false;
+    QString title, text;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            title = box->windowTitle();
+            text = box->text();
+            box->accept();
+        }
+    });
+    poll.start(10);
+    auto c = startCamera("");
+    QTRY_COMPARE(title, QString("Error"));
+    QCOMPARE(text, QString("Insert the Camera Card \n(QD-CM09) before starting \nthe Camera application."));
+    QVERIFY(c->cycle().cardErrorShown);
+    QTRY_VERIFY_WITH_TIMEOUT(!c->isVisible(), 2000);
+    QCOMPARE(c->runningTimers(), 0);
+    QVERIFY(card->wire.isEmpty()); // nothing opened, nothing sent
+}
+
+void TestCycleRules::linkNoticePerAttempt_data()
+{
+    QTest::addColumn<QByteArray>("remain");
+    QTest::addColumn<int>("notices");
+    QTest::newRow("bit 2 clear: one per attempt") << QByteArray("0") << 2;
+    QTest::newRow("default 4: none during the run") << QByteArray("4") << 0;
+}
+
+// A document-list notice after each save attempt, the failed one too, where "Remain" asks.
+void TestCycleRules::linkNoticePerAttempt()
+{
+    QFETCH(QByteArray, remain);
+    QFETCH(int, notices);
+    QCopChannel system("QPE/System");
+    QSignalSpy spy(&system, &QCopChannel::received);
+    auto c = startCamera("[File]\nSaveWait=0\nRemain=" + remain + "\n");
+    QTRY_VERIFY(card->wire.contains(previewRead));
+    card->press();
+    QTRY_COMPARE(c->settings().serial, 1);
+    // The second attempt fails: the folder is gone and a file stands in its place.
+    QVERIFY(QDir(env->home + "/Documents/Image_Files").removeRecursively());
+    QFile folderAsFile(env->home + "/Documents/Image_Files");
+    QVERIFY(folderAsFile.open(QIODevice::WriteOnly));
+    bool boxClosed = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            box->accept();
+            boxClosed = true;
+        }
+    });
+    poll.start(10);
+    QTRY_VERIFY(!card->shutter);
+    card->press();
+    QTRY_VERIFY_WITH_TIMEOUT(boxClosed, 10000);
+    poll.stop();
+    QTest::qWait(200);
+    int seen = 0;
+    for (const QList<QVariant>& message : spy)
+        seen += message.at(0).toByteArray() == "linkChanged(QString)";
+    QCOMPARE(seen, notices);
+    QCOMPARE(c->settings().serial, 1);
+}
+
+void TestCycleRules::frameRate_data()
+{
+    QTest::addColumn<uint32_t>("start");
+    QTest::addColumn<uint32_t>("msPerFrame");
+    QTest::addColumn<QString>("shown");
+    // The refresh whose time passes 9999 ms ends the measurement uncounted.
+    QTest::newRow("100 ms a frame") << 1000000u << 100u << "9.9";
+    QTest::newRow("250 ms a frame") << 1000000u << 250u << "3.9";
+    QTest::newRow("one a second") << 1000000u << 1000u << "0.9";
+    QTest::newRow("across the clock's wrap-around") << 0xfffff000u << 100u << "9.9";
+}
+
+// Delete: "Fr..." on the counter at once; the figure once ten seconds have passed, with full
+// screen left to show it.
+void TestCycleRules::frameRate()
+{
+    QFETCH(uint32_t, start);
+    QFETCH(uint32_t, msPerFrame);
+    QFETCH(QString, shown);
+    now = start;
+    auto c = startCamera("[Option]\nDispMode=1\n");
+    QTRY_VERIFY(card->wire.contains(previewRead));
+    c->ButtonFullScreen();
+    QVERIFY(QTest::qWaitForWindowActive(c->fullScreenFrame()));
+    card->onFrame = [&] { now += msPerFrame; };
+    QTest::keyClick(c->fullScreenFrame(), Qt::Key_Delete);
+    QLCDNumber reference;
+    reference.setDigitCount(c->LCDNumber1->digitCount());
+    reference.setSegmentStyle(c->LCDNumber1->segmentStyle());
+    reference.setFrameShape(c->LCDNumber1->frameShape());
+    reference.resize(c->LCDNumber1->size());
+    reference.setPalette(c->LCDNumber1->palette());
+    reference.display(QStringLiteral("Fr..."));
+    QCOMPARE(c->LCDNumber1->grab().toImage().convertToFormat(QImage::Format_RGB32),
+             reference.grab().toImage().convertToFormat(QImage::Format_RGB32));
+    QVERIFY(c->options().fullScreen);
+    QTRY_VERIFY_WITH_TIMEOUT(!c->options().fullScreen, 10000);
+    QCOMPARE(c->cycle().fpsStartMs, 0u);
+    QCOMPARE(QString::number(c->LCDNumber1->value(), 'f', 1), shown);
+}
+
+QTEST_MAIN(TestCycleRules)
+#include "tst_cyclerules.moc"
