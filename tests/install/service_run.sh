@@ -158,20 +158,23 @@ camera_leg() {
 
 # The X leg: a 24-bit display, no window manager, the window where X puts it.
 # X's abstract socket is the network namespace's: the run has one of its own.
-"${user_command[@]}" Xvfb :7 -screen 0 800x600x24 -nolisten tcp >"$scratch/xvfb.out" 2>&1 &
+# The server picks a free display itself: another run's lock in /tmp is never ours.
+"${user_command[@]}" Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp \
+    3>"$scratch/display" >"$scratch/xvfb.out" 2>&1 &
 pids+=($!)
-for waited in $(seq 50); do [ -S /tmp/.X11-unix/X7 ] && break; sleep 0.1; done
-[ -S /tmp/.X11-unix/X7 ] || { cat "$scratch/xvfb.out" >&2; fail "Xvfb did not start"; }
+for waited in $(seq 100); do [ -s "$scratch/display" ] && break; sleep 0.1; done
+[ -s "$scratch/display" ] || { cat "$scratch/xvfb.out" >&2; fail "Xvfb did not start"; }
+display=:$(head -n 1 "$scratch/display")
 window_at() {
     local id geometry
-    id=$(as_user DISPLAY=:7 timeout 5 xdotool search --onlyvisible --name '^Camera$' 2>/dev/null | head -n 1)
+    id=$(as_user DISPLAY="$display" timeout 5 xdotool search --onlyvisible --name '^Camera$' 2>/dev/null | head -n 1)
     [ -n "$id" ] || return 1
-    geometry=$(as_user DISPLAY=:7 xdotool getwindowgeometry --shell "$id") || return 1
+    geometry=$(as_user DISPLAY="$display" xdotool getwindowgeometry --shell "$id") || return 1
     window_x=$(sed -n 's/^X=//p' <<<"$geometry")
     window_y=$(sed -n 's/^Y=//p' <<<"$geometry")
 }
-screenshot() { as_user DISPLAY=:7 timeout 5 import -window root "$1" 2>/dev/null; }
-camera_leg x11 DISPLAY=:7
+screenshot() { as_user DISPLAY="$display" timeout 5 import -window root "$1" 2>/dev/null; }
+camera_leg x11 DISPLAY="$display"
 
 # The weston leg: a headless weston (drawing with pixman, so that it can be photographed)
 # whose kiosk shell fills its 240x320 output with the window.
