@@ -10,8 +10,9 @@
 # installed paths. There an ordinary account in group video, whose HOME lies on the root
 # file system, starts the camera from the desktop entry's Exec on a 24-bit X display: the
 # live preview shows the picture, the counter a number, and the card's button saves the
-# picture in ~/Documents/Image_Files. Then the same on weston where enabled (see
-# wayland_leg below). Exit 77 (skipped) with the reason where something it needs is missing.
+# picture in ~/Documents/Image_Files. Then the same on weston (its kiosk shell, drawing into
+# that display). Exit 77 (skipped) with the reason where something it needs is missing;
+# without weston, after the X leg.
 set -euo pipefail
 source_dir=$1
 version=$2
@@ -20,10 +21,6 @@ source "$(dirname "$0")/common.sh"
 
 skip() { echo "service_check: skipped: $*"; exit 77; }
 fail() { echo "service_check: $*" >&2; exit 1; }
-
-# The camera crashed on Wayland until the Wayland support landed; set
-# SERVICE_CHECK_WAYLAND=yes (or change the default here) to run the weston leg.
-wayland_leg=${SERVICE_CHECK_WAYLAND:-no}
 
 for tool in dpkg-deb dpkg-buildpackage dh lintian fakeroot; do
     command -v "$tool" >/dev/null || skip "$tool not found (scripts/packages.sh installs it)"
@@ -129,6 +126,11 @@ export unit_runtime_dir=$runtime_dir
 export unit_no_new_privileges=$(unit_value NoNewPrivileges)
 export unit_capabilities=$(unit_value CapabilityBoundingSet)
 export unit_file=${unit#"$root"}
+wayland_leg=yes
+for tool in weston weston-screenshooter; do
+    command -v "$tool" >/dev/null || { wayland_leg=no; missing=$tool; }
+done
 export scratch root home user probe wayland_leg
 unshare --mount --net --propagation private -- bash "$(dirname "$0")/service_run.sh" \
     || fail "the run failed (above)"
+[ "$wayland_leg" = yes ] || skip "X leg passed; weston leg not run: $missing not found (scripts/packages.sh)"
