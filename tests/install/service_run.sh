@@ -183,7 +183,7 @@ camera_leg x11 DISPLAY="$display"
 if [ "$wayland_leg" = yes ]; then
     runtime=$scratch/out/runtime
     as_user mkdir -m 0700 "$runtime"
-    "${user_command[@]}" XDG_RUNTIME_DIR="$runtime" DISPLAY=:7 weston --backend=x11-backend.so --shell=kiosk-shell.so \
+    "${user_command[@]}" XDG_RUNTIME_DIR="$runtime" DISPLAY="$display" weston --backend=x11-backend.so --shell=kiosk-shell.so \
         --socket=wayland-7 --width=240 --height=320 --use-pixman --debug >"$scratch/weston.out" 2>&1 &
     pids+=($!)
     for waited in $(seq 50); do [ -S "$runtime/wayland-7" ] && break; sleep 0.1; done
