@@ -54,7 +54,7 @@ sysroot_packages=(
 # shlibs and symbols files are gathered in DIR/DEBIAN, where dpkg-shlibdeps -SDIR finds them.
 make_sysroot() {
   local arch=$1 dir=$2 stamp
-  stamp="$(. /etc/os-release; echo "$VERSION_CODENAME") ${sysroot_packages[*]}"
+  stamp="$(. /etc/os-release; echo "$VERSION_CODENAME") relative-links ${sysroot_packages[*]}"
   [ -f "$dir/.sysroot" ] && [ "$(cat "$dir/.sysroot")" = "$stamp" ] && return 0
   local mirror=()
   [ ! -f /etc/apt/sources.list.d/debian.sources ] || mirror=(/etc/apt/sources.list.d/debian.sources)
@@ -67,5 +67,11 @@ make_sysroot() {
         for f in shlibs symbols; do dpkg-deb --ctrl-tarfile "$deb" |
           tar -xO --wildcards "./$f" 2>/dev/null >>"$1/DEBIAN/$f" || true; done; done' \
     "${stamp%% *}" "$dir" "${mirror[@]}"
+  # An absolute link (libfoo.so -> /lib/...) would point into the host, and the linker
+  # would take the static library beside it: every link is made relative, inside DIR.
+  local link
+  find "$dir" -type l -lname '/*' -print0 | while IFS= read -r -d '' link; do
+    ln -sfn "$(realpath -m -s --relative-to="$(dirname "$link")" "$dir$(readlink "$link")")" "$link"
+  done
   echo "$stamp" >"$dir/.sysroot"
 }
