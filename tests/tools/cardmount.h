@@ -27,6 +27,13 @@ public:
         ::close(fd);
         if (geteuid() != 0 && QStandardPaths::findExecutable("fusermount3").isEmpty())
             return QStringLiteral("no fusermount3 to mount as a user");
+        // A cross-built test under qemu-user cannot start another program of its own
+        // architecture.
+        QProcess probe;
+        probe.start(emulatorPath(), {QStringLiteral("--version")});
+        if (!probe.waitForFinished(10000) || probe.exitStatus() != QProcess::NormalExit)
+            return QStringLiteral("camera-card-emulator cannot be started here: %1")
+                .arg(probe.errorString());
         return {};
     }
 

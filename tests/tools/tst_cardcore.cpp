@@ -196,6 +196,8 @@ void TestCardCore::nodeCommands_data()
                                                << "too-large";
     QTest::newRow("R huge stride") << QByteArray("R=2,2,256,2147483647") << 0 << 0
                                    << "too-large";
+    QTest::newRow("R huge width") << QByteArray("R=99999999999,160,256,480") << 0 << 0
+                                  << "syntax";
     QTest::newRow("R=1,2") << QByteArray("R=1,2") << 0 << 0 << "syntax";
     QTest::newRow("R negative width") << QByteArray("R=-5,10,256,480") << 0 << 0 << "size";
     QTest::newRow("R zero height") << QByteArray("R=5,0,256,480") << 0 << 0 << "size";

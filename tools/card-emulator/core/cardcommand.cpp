@@ -16,16 +16,18 @@ bool parseInt(std::string_view& text, long& value)
         ++i;
     }
     const std::size_t firstDigit = i;
-    long v = 0;
+    // 64 bits whatever long is: ten times a value below the limit must not overflow
+    // before the check.
+    long long v = 0;
     while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
         v = v * 10 + (text[i] - '0');
-        if (v > 2147483647L)
+        if (v > 2147483647LL)
             return false;
         ++i;
     }
     if (i == firstDigit)
         return false;
-    value = negative ? -v : v;
+    value = long(negative ? -v : v);
     text.remove_prefix(i);
     return true;
 }
