@@ -86,3 +86,19 @@ ensure_packages() {
             fail "scripts/package made no packages of version $version"
     fi
 }
+
+# Fills DIR (a folder the caller then moves over /dev in its own mount namespace) with a
+# /dev of its own: the host's harmless nodes, the EXTRA ones named, shm, pts and fd.
+fill_private_dev() {
+    local dev=$1 node
+    shift
+    mount -t tmpfs -o mode=0755,size=64k private-dev "$dev"
+    for node in null zero full random urandom tty "$@"; do
+        touch "$dev/$node"
+        mount --bind "/dev/$node" "$dev/$node"
+    done
+    mkdir "$dev/shm" "$dev/pts"
+    mount --bind /dev/shm "$dev/shm"
+    mount --bind /dev/pts "$dev/pts"
+    ln -s /proc/self/fd "$dev/fd"
+}

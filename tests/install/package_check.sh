@@ -133,6 +133,7 @@ read_exec_command "$entry"
 # The camera opens the fixed /dev/orvane_* paths. It gets a /dev of its own, in a mount
 # namespace of its own, where they lead to this emulator: no other test's card meets it.
 mkdir -p "$scratch/dev"
+export -f fill_private_dev
 (
     cd "$scratch"
     # No session bus: the camera must not meet other tests' programs on a shared one.
@@ -142,15 +143,7 @@ mkdir -p "$scratch/dev"
             set -e
             dev=$1 card=$2
             shift 2
-            mount -t tmpfs -o mode=0755,size=64k private-dev "$dev"
-            for node in null zero full random urandom tty; do
-                touch "$dev/$node"
-                mount --bind "/dev/$node" "$dev/$node"
-            done
-            mkdir "$dev/shm" "$dev/pts"
-            mount --bind /dev/shm "$dev/shm"
-            mount --bind /dev/pts "$dev/pts"
-            ln -s /proc/self/fd "$dev/fd"
+            fill_private_dev "$dev"
             ln -s "$card/vdc" "$dev/orvane_vdc"
             ln -s "$card/buz" "$dev/orvane_buz"
             mount --move "$dev" /dev

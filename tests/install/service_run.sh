@@ -15,15 +15,7 @@ trap finish EXIT
 # A /dev of its own, as package_check makes it, with /dev/fuse for the emulator.
 dev=$scratch/dev
 mkdir "$dev"
-mount -t tmpfs -o mode=0755,size=64k service-dev "$dev"
-for node in null zero full random urandom tty fuse; do
-    touch "$dev/$node"
-    mount --bind "/dev/$node" "$dev/$node"
-done
-mkdir "$dev/shm" "$dev/pts"
-mount --bind /dev/shm "$dev/shm"
-mount --bind /dev/pts "$dev/pts"
-ln -s /proc/self/fd "$dev/fd"
+fill_private_dev "$dev" fuse
 mount --move "$dev" /dev
 mount -t tmpfs -o mode=0755,size=1m service-run /run
 mount -t tmpfs -o mode=1777,size=16m service-tmp /tmp
