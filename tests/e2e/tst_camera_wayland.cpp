@@ -66,13 +66,19 @@ QImage waitForScene(Weston& weston, const QSize& size, QRect* where, const char*
                     int ms = 8000)
 {
     QImage shot;
+    // Found in two shots in a row at one place: a window weston is still placing, or a
+    // frame still being entered, would send a click elsewhere.
+    QRect before;
     const bool shown = waitFor(
         [&] {
             shot = weston.screenshot();
-            *where = sceneArea(shot);
-            const QSize missing = size - where->size();
-            return missing.width() >= 0 && missing.height() >= 0 && missing.width() <= 8
-                && missing.height() <= 8;
+            const QRect found = sceneArea(shot);
+            const bool steady = found == before;
+            before = found;
+            *where = found;
+            const QSize missing = size - found.size();
+            return steady && missing.width() >= 0 && missing.height() >= 0
+                && missing.width() <= 8 && missing.height() <= 8;
         },
         ms);
     const QString folder = qEnvironmentVariable("CAMERA_SCREENSHOT_DIR");
