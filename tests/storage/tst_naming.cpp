@@ -37,10 +37,10 @@ struct Storages {
     char* name(int index, char* buffer, size_t size, int* number, const char* prefix = "pic",
                const char* suffix = "jpg") const
     {
-        const char* base = storageBasePath(index, homeFolder(), cardPath.constData(), buffer, size);
+        const char* base
+            = storageBasePath(index, homePath.constData(), cardPath.constData(), buffer, size);
         return makePictureName(base, index == MemoryCard, prefix, suffix, buffer, size, number);
     }
-    const char* homeFolder() const { return homePath.isNull() ? nullptr : homePath.constData(); }
 
     QTemporaryDir dir;
     QString home;
