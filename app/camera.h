@@ -4,6 +4,7 @@
 // lifecycle, capturecycle.cpp, commands.cpp, and settings.cpp, options.cpp, viewfinder.cpp,
 // storage.cpp, system.cpp the glue to the rules of those folders.
 #include "form/camerabase.h"
+#include "platform/devicenodes.h"
 #include "settings/settings.h"
 #include "storage/picturewriter.h"
 
@@ -27,9 +28,9 @@ class SystemServices;
 
 // The nodes and folders the window talks to; tests point them at their own.
 struct CameraPaths {
-    const char* deviceNode = "/dev/orvane_vdc";
-    const char* buzzerNode = "/dev/orvane_buz";
-    const char* slotStatusNode = "/dev/sd_slotstat";
+    const char* deviceNode = pdaCameraNode;
+    const char* buzzerNode = pdaBuzzerNode;
+    const char* slotStatusNode = pdaSlotStatusNode;
     const char* cardFolder = "/mnt/card/"; // base folder of the memory card
     const char* home = nullptr;            // the internal storage's base, HOME; null: "/home/"
     // Where the internal storage learns whether HOME waits for a file system of its own.

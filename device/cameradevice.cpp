@@ -1,11 +1,13 @@
 #include "device/cameradevice.h"
 
+#include "platform/devicenodes.h"
+
 #include <QImage>
 
 #include <cstdio>
 
 CameraDevice::CameraDevice()
-    : CameraDevice(defaultNode)
+    : CameraDevice(pdaCameraNode)
 {
 }
 

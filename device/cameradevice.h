@@ -9,8 +9,6 @@ class QImage;
 
 class CameraDevice {
 public:
-    static constexpr const char* defaultNode = "/dev/orvane_vdc";
-
     // Mode bits, set and cleared through setMode().
     enum Mode {
         ModeCapture = 0x01,
@@ -28,6 +26,7 @@ public:
         ReadFailed = 0x10,
     };
 
+    // The card at the driver node.
     CameraDevice();
     // For tests and tools: the same link on another node.
     explicit CameraDevice(const char* node);

@@ -1,5 +1,7 @@
 #include "device/cardlink.h"
 
+#include "platform/uniquefd.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -7,27 +9,27 @@ namespace {
 
 class NodeLink final : public CardLink {
 public:
-    explicit NodeLink(int fd) : fd(fd) {}
-    ~NodeLink() override { ::close(fd); }
-    NodeLink(const NodeLink&) = delete;
-    NodeLink& operator=(const NodeLink&) = delete;
+    explicit NodeLink(UniqueFd fd) : fd(std::move(fd)) {}
 
-    long read(void* buffer, long length) override { return ::read(fd, buffer, size_t(length)); }
+    long read(void* buffer, long length) override
+    {
+        return ::read(fd.get(), buffer, size_t(length));
+    }
     long write(const void* data, long length) override
     {
-        return ::write(fd, data, size_t(length));
+        return ::write(fd.get(), data, size_t(length));
     }
 
 private:
-    const int fd;
+    const UniqueFd fd;
 };
 
 } // namespace
 
 std::unique_ptr<CardLink> NodeSlot::open()
 {
-    const int fd = ::open(path.c_str(), O_RDWR);
-    if (fd < 0)
+    UniqueFd fd(::open(path.c_str(), O_RDWR));
+    if (!fd.valid())
         return nullptr;
-    return std::make_unique<NodeLink>(fd);
+    return std::make_unique<NodeLink>(std::move(fd));
 }

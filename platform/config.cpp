@@ -1,5 +1,7 @@
 #include "platform/config.h"
 
+#include "platform/uniquefd.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -71,12 +73,10 @@ QByteArray replacedLine(const QByteArray& line, const QByteArray& value)
 // A file system that cannot sync a folder (EINVAL) has nothing more to do.
 bool syncFolder(const QString& folder)
 {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    const UniqueFd fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid())
         return false;
-    const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
-    ::close(fd);
-    return synced;
+    return ::fsync(fd.get()) == 0 || errno == EINVAL;
 }
 
 } // namespace

@@ -1,4 +1,6 @@
 #include "platform/directpainter.h"
+#include "platform/screenrotation.h"
+#include "platform/uniquefd.h"
 #include "platform/virtualscreen.h"
 
 #include <QApplication>
@@ -33,18 +35,18 @@ public:
     {
         if (addr != MAP_FAILED)
             ::munmap(addr, length);
-        if (fd >= 0)
-            ::close(fd);
     }
     FbMapping(const FbMapping&) = delete;
     FbMapping& operator=(const FbMapping&) = delete;
 
-    int fd = -1;
+    UniqueFd fd;
     void* addr = MAP_FAILED;
     size_t length = 0;
 };
 
-struct Screen {
+} // namespace
+
+struct pda::ScreenState {
     int rotation = 0;
     QSize logical;     // as the user sees it
     QSize physical;    // as the memory is laid out
@@ -57,7 +59,12 @@ struct Screen {
     std::unique_ptr<FbMapping> fb;    // real frame buffer
 };
 
-std::unique_ptr<Screen> current;
+namespace {
+
+using Screen = pda::ScreenState;
+
+// The innermost ScopedScreen's, if any.
+Screen* scopedScreen = nullptr;
 
 int rotationFromEnvironment(int fallback)
 {
@@ -99,12 +106,13 @@ bool openFrameBuffer(Screen& s)
 {
     auto fb = std::make_unique<FbMapping>();
     const QByteArray path = frameBufferDevice().toLocal8Bit();
-    fb->fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
-    if (fb->fd < 0)
+    fb->fd.reset(::open(path.constData(), O_RDWR | O_CLOEXEC));
+    if (!fb->fd.valid())
         return false;
     fb_var_screeninfo var = {};
     fb_fix_screeninfo fix = {};
-    if (::ioctl(fb->fd, FBIOGET_VSCREENINFO, &var) != 0 || ::ioctl(fb->fd, FBIOGET_FSCREENINFO, &fix) != 0)
+    if (::ioctl(fb->fd.get(), FBIOGET_VSCREENINFO, &var) != 0
+        || ::ioctl(fb->fd.get(), FBIOGET_FSCREENINFO, &fix) != 0)
         return false;
     if (var.xres == 0 || var.yres == 0 || fix.line_length == 0)
         return false;
@@ -114,7 +122,7 @@ bool openFrameBuffer(Screen& s)
         return false;
     if (fb->length < visibleEnd)
         return false;
-    fb->addr = ::mmap(nullptr, fb->length, PROT_READ | PROT_WRITE, MAP_SHARED, fb->fd, 0);
+    fb->addr = ::mmap(nullptr, fb->length, PROT_READ | PROT_WRITE, MAP_SHARED, fb->fd.get(), 0);
     if (fb->addr == MAP_FAILED)
         return false;
     s.isVirtual = false;
@@ -160,22 +168,28 @@ void makeNone(Screen& s)
 class Stacking;
 Stacking& stacking();
 
+std::unique_ptr<Screen> makeScreen()
+{
+    auto s = std::make_unique<Screen>();
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("linuxfb")) {
+        if (!openFrameBuffer(*s))
+            makeVirtual(*s);
+    } else if (platform == QLatin1String("xcb") || platform == QLatin1String("offscreen")) {
+        makeVirtual(*s);
+    } else {
+        makeNone(*s);
+    }
+    return s;
+}
+
 Screen& screen()
 {
     stacking();  // follow the windows' order from the first use on
-    if (!current) {
-        current = std::make_unique<Screen>();
-        const QString platform = QGuiApplication::platformName();
-        if (platform == QLatin1String("linuxfb")) {
-            if (!openFrameBuffer(*current))
-                makeVirtual(*current);
-        } else if (platform == QLatin1String("xcb") || platform == QLatin1String("offscreen")) {
-            makeVirtual(*current);
-        } else {
-            makeNone(*current);
-        }
-    }
-    return *current;
+    if (scopedScreen)
+        return *scopedScreen;
+    static Screen* const program = makeScreen().release();  // lives as long as the program
+    return *program;
 }
 
 quint16* physicalPixel(Screen& s, const QPoint& logical)
@@ -450,29 +464,7 @@ Presenter& presenter()
 
 Q_COREAPP_STARTUP_FUNCTION(startStacking)
 
-// ---- Geometry -----------------------------------------------------------------------------
-
-QRect pda::logicalToPhysical(const QRect& r, int rotation, int sw, int sh)
-{
-    const int x = r.x(), y = r.y(), w = r.width(), h = r.height();
-    switch (rotation) {
-    case 0:
-        return QRect(QPoint(x, y), QPoint(x + w - 1, y + h - 1));
-    case 1:
-        return QRect(QPoint(y, sw - x - w), QPoint(y + h - 1, sw - x - 1));
-    case 2:
-        return QRect(QPoint(sw - x - w, sh - y - h), QPoint(sw - x - 1, sh - y - 1));
-    case 3:
-        return QRect(QPoint(sh - y - h, x), QPoint(sh - y - 1, x + w - 1));
-    default:
-        return QRect();
-    }
-}
-
-QPoint pda::logicalToPhysical(const QPoint& p, int rotation, int sw, int sh)
-{
-    return logicalToPhysical(QRect(p, QSize(1, 1)), rotation, sw, sh).topLeft();
-}
+// ---- The virtual frame buffer ----------------------------------------------------------------
 
 const QImage& pda::virtualFrameBuffer()
 {
@@ -487,9 +479,16 @@ QImage pda::logicalScreenshot()
     return readLogical(s, QRect(QPoint(0, 0), s.logical));
 }
 
-void pda::resetScreen()
+pda::ScopedScreen::ScopedScreen()
+    : state(makeScreen())
+    , outer(scopedScreen)
 {
-    current.reset();
+    scopedScreen = state.get();
+}
+
+pda::ScopedScreen::~ScopedScreen()
+{
+    scopedScreen = outer;
 }
 
 // ---- QDirectPainter and the screen object ----------------------------------------------------

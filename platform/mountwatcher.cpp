@@ -41,31 +41,30 @@ bool CardNoticeFilter::fromBus(const QByteArray& table, qint64 nowMs)
 MountWatcher::MountWatcher(const QByteArray& path, QObject* parent)
     : QObject(parent)
 {
-    fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    fd.reset(::open(path.constData(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid())
         return;
     // The kernel marks the table's file with an exceptional condition (POLLPRI) on every
     // mount and unmount; it is always readable, so only that condition is watched.
-    notifier = new QSocketNotifier(fd, QSocketNotifier::Exception, this);
+    notifier = new QSocketNotifier(fd.get(), QSocketNotifier::Exception, this);
     connect(notifier, &QSocketNotifier::activated, this, &MountWatcher::changed);
 }
 
 MountWatcher::~MountWatcher()
 {
+    // The notifier goes before the descriptor it watches.
     delete notifier;
-    if (fd >= 0)
-        ::close(fd);
 }
 
 QByteArray MountWatcher::table() const
 {
     QByteArray all;
-    if (fd < 0)
+    if (!fd.valid())
         return all;
     char chunk[4096];
     off_t offset = 0;
     for (;;) {
-        const ssize_t n = ::pread(fd, chunk, sizeof chunk, offset);
+        const ssize_t n = ::pread(fd.get(), chunk, sizeof chunk, offset);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

@@ -2,6 +2,8 @@
 // Memory-card notices on a desktop: the kernel's mount table is watched, and each change
 // becomes one "mtabChanged()" on "QPE/Card" for the process's own channels. Internal to the
 // platform library.
+#include "platform/uniquefd.h"
+
 #include <QByteArray>
 #include <QObject>
 
@@ -38,14 +40,14 @@ public:
     explicit MountWatcher(const QByteArray& path = "/proc/self/mountinfo",
                           QObject* parent = nullptr);
     ~MountWatcher() override;
-    bool isWatching() const { return fd >= 0; }
+    bool isWatching() const { return fd.valid(); }
     QByteArray table() const;
 
 signals:
     void changed();
 
 private:
-    int fd = -1;
+    UniqueFd fd;
     QSocketNotifier* notifier = nullptr;
 };
 

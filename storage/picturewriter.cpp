@@ -1,5 +1,7 @@
 #include "storage/picturewriter.h"
 
+#include "platform/uniquefd.h"
+
 #include "storage/exifblock.h"
 #include "storage/rgbexpand.h"
 
@@ -30,26 +32,6 @@ constexpr int randomChars = 6;
 constexpr time_t staleAfterSeconds = 60;
 // Far above any picture the card delivers; a larger file is not one of ours.
 constexpr qint64 maxPictureBytes = 64 << 20;
-
-// A descriptor closed on every path.
-class Fd {
-public:
-    explicit Fd(int fd) : fd(fd) {}
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int release()
-    {
-        const int kept = fd;
-        fd = -1;
-        return kept;
-    }
-    int fd;
-};
 
 bool writeAll(int fd, const QByteArray& bytes)
 {
@@ -85,10 +67,10 @@ QByteArray folderOf(const QByteArray& path)
 // medium. A file system that cannot sync a folder (EINVAL) has nothing more to do.
 bool syncFolderOf(const QByteArray& path)
 {
-    Fd folder(::open(folderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.fd < 0)
+    const UniqueFd folder(::open(folderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid())
         return false;
-    return ::fsync(folder.fd) == 0 || errno == EINVAL;
+    return ::fsync(folder.get()) == 0 || errno == EINVAL;
 }
 
 // A link never replaces: an existing name fails with EEXIST.
@@ -121,8 +103,8 @@ PictureWriter::Result renameNamed(const QByteArray& from, const QByteArray& targ
     }
     // Without a rename that refuses to replace, the name is claimed first by creating it
     // exclusively; the rename then replaces only the camera's own empty claim.
-    Fd claim(::open(target.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666));
-    if (claim.fd < 0)
+    const UniqueFd claim(::open(target.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666));
+    if (!claim.valid())
         return errno == EEXIST ? PictureWriter::NameTaken : PictureWriter::Failed;
     if (::rename(from.constData(), target.constData()) == 0)
         return PictureWriter::Written;
@@ -212,32 +194,32 @@ bool PictureWriter::writeTemporary(const QByteArray& folder, const QByteArray& n
                                    const QByteArray* pieces, int count)
 {
     // An unnamed file needs no cleaning up whenever the camera stops.
-    Fd file(!placing.unnamedFiles
-                ? -1
-                : ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    UniqueFd file(!placing.unnamedFiles
+                      ? -1
+                      : ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
     QByteArray named;
-    if (file.fd < 0) {
+    if (!file.valid()) {
         const QByteArray stem = folder + "/." + name + temporaryMark;
-        for (int attempt = 0; attempt < 100 && file.fd < 0; ++attempt) {
+        for (int attempt = 0; attempt < 100 && !file.valid(); ++attempt) {
             named = stem + randomText();
-            file.fd = ::open(named.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-            if (file.fd < 0 && errno != EEXIST)
+            file.reset(::open(named.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666));
+            if (!file.valid() && errno != EEXIST)
                 return false;
         }
-        if (file.fd < 0)
+        if (!file.valid())
             return false;
     }
     bool ok = true;
     for (int i = 0; i < count && ok; ++i)
-        ok = writeAll(file.fd, pieces[i]);
-    ok = ok && syncData(file.fd);
+        ok = writeAll(file.get(), pieces[i]);
+    ok = ok && syncData(file.get());
     if (named.isEmpty()) {
         if (ok)
-            unnamedFd = file.release();
+            unnamedFd = std::move(file);
         return ok;
     }
     // Some file systems report a failed write-back only when the file is closed.
-    ok = ::close(file.release()) == 0 && ok;
+    ok = file.close() == 0 && ok;
     if (!ok) {
         ::unlink(named.constData());
         return false;
@@ -248,18 +230,16 @@ bool PictureWriter::writeTemporary(const QByteArray& folder, const QByteArray& n
 
 PictureWriter::Result PictureWriter::place(const QString& path)
 {
-    if (unnamedFd < 0 && temporaryPath.isEmpty())
+    if (!unnamedFd.valid() && temporaryPath.isEmpty())
         return Failed;
     if (placing.beforePlacing)
         placing.beforePlacing(path);
     const QByteArray target = QFile::encodeName(path);
     const Result placed
-        = unnamedFd >= 0 ? linkUnnamed(unnamedFd, target)
-                          : renameNamed(temporaryPath, target, placing.renameNoReplace);
+        = unnamedFd.valid() ? linkUnnamed(unnamedFd.get(), target)
+                            : renameNamed(temporaryPath, target, placing.renameNoReplace);
     if (placed == Written) {
-        if (unnamedFd >= 0)
-            ::close(unnamedFd);
-        unnamedFd = -1;
+        unnamedFd.reset();
         temporaryPath.clear();
     }
     const Result result = madeDurable(placed, target);
@@ -270,9 +250,7 @@ PictureWriter::Result PictureWriter::place(const QString& path)
 
 void PictureWriter::discard()
 {
-    if (unnamedFd >= 0)
-        ::close(unnamedFd);
-    unnamedFd = -1;
+    unnamedFd.reset();
     if (!temporaryPath.isEmpty())
         ::unlink(temporaryPath.constData());
     temporaryPath.clear();

@@ -1,5 +1,7 @@
 #pragma once
 // Writing one picture file. Serves Camera::savePicture.
+#include "platform/uniquefd.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QList>
@@ -56,7 +58,7 @@ private:
     QByteArray encoded;
     // The complete picture not yet under its name: an open unnamed file, or a named
     // temporary file (then `temporaryPath` is set and the descriptor closed).
-    int unnamedFd = -1;
+    UniqueFd unnamedFd;
     QByteArray temporaryPath;
 };
 

@@ -1,7 +1,9 @@
 #include "system/systemservices.h"
 
+#include "platform/devicenodes.h"
 #include "platform/powerstatus.h"
 #include "platform/qcop.h"
+#include "platform/uniquefd.h"
 
 #include <cstdint>
 #include <fcntl.h>
@@ -10,26 +12,7 @@
 
 namespace {
 
-constexpr unsigned long buzzerRequest = 0x5680;
-constexpr unsigned long slotStatusRequest = 0x5681;
 constexpr int screenSaverModes[4] = {100, 2, 1, 0};
-
-// A node opened for one request and closed on every path.
-class NodeHandle {
-public:
-    NodeHandle(const char* path, int flags)
-        : fd(::open(path, flags))
-    {
-    }
-    ~NodeHandle()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    NodeHandle(const NodeHandle&) = delete;
-    NodeHandle& operator=(const NodeHandle&) = delete;
-    int fd;
-};
 
 } // namespace
 
@@ -72,18 +55,18 @@ void SystemServices::notifyLinkChanged()
 
 void SystemServices::soundBuzzer() const
 {
-    NodeHandle node(buzzerNode, O_RDWR | O_NONBLOCK);
-    if (node.fd < 0)
+    const UniqueFd node(::open(buzzerNode, O_RDWR | O_NONBLOCK));
+    if (!node.valid())
         return;
-    ::ioctl(node.fd, buzzerRequest, 2);
+    ::ioctl(node.get(), pdaBuzzerRequest, 2);
 }
 
 bool SystemServices::isCardLocked() const
 {
-    NodeHandle node(slotStatusNode, O_RDONLY);
-    if (node.fd < 0)
+    const UniqueFd node(::open(slotStatusNode, O_RDONLY));
+    if (!node.valid())
         return false;
     int32_t record[3] = {0, 0, 0};
-    const int result = ::ioctl(node.fd, slotStatusRequest, record);
+    const int result = ::ioctl(node.get(), pdaSlotStatusRequest, record);
     return result == 0 && record[1] != 0;
 }

@@ -9,9 +9,6 @@
 class SystemServices : public QObject {
     Q_OBJECT
 public:
-    static constexpr const char* defaultBuzzerNode = "/dev/orvane_buz";
-    static constexpr const char* defaultSlotStatusNode = "/dev/sd_slotstat";
-
     // Subscribes to the memory-card channel; the nodes are opened for each request only.
     SystemServices(const char* buzzerNode, const char* slotStatusNode, QObject* parent);
 

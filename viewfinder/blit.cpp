@@ -1,5 +1,7 @@
 #include "viewfinder/blit.h"
 
+#include "platform/screenrotation.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -31,15 +33,10 @@ BlitPlan planBlit(const BlitInput& in)
     BlitPlan plan;
     if (!plausible(in))
         return plan; // nothing is copied for a geometry no screen has
-    const int x = in.x, y = in.y, w = in.width, h = in.height;
-    const int sw = in.screenWidth, sh = in.screenHeight;
-    switch (in.rotation) {
-    case 0: plan.corner = QRect(QPoint(x, y), QPoint(x + w - 1, y + h - 1)); break;
-    case 1: plan.corner = QRect(QPoint(y, sw - x - w), QPoint(y + h - 1, sw - x - 1)); break;
-    case 2: plan.corner = QRect(QPoint(sw - x - w, sh - y - h), QPoint(sw - x - 1, sh - y - 1)); break;
-    case 3: plan.corner = QRect(QPoint(sh - y - h, x), QPoint(sh - y - 1, x + w - 1)); break;
-    default: return plan; // an unknown rotation shows nothing
-    }
+    if (in.rotation < 0 || in.rotation > 3)
+        return plan; // an unknown rotation shows nothing
+    plan.corner = pda::logicalToPhysical(QRect(in.x, in.y, in.width, in.height), in.rotation,
+                                         in.screenWidth, in.screenHeight);
     const QRect& c = plan.corner;
     const QRect& v = in.visible;
     plan.target = QRect(QPoint(std::max(v.left(), c.left()), std::max(v.top(), c.top())),

@@ -2,6 +2,8 @@
 // Pieces the benches that run the application share: the camera card emulator linked at
 // the /dev of a virtual PDA (root only), a reader of its operation log, one preview frame cycle
 // through its mount, and a process's resident memory.
+#include "platform/devicenodes.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
@@ -13,7 +15,7 @@ namespace bench {
 double median(std::vector<double> samples);
 
 // The fixed node the application opens; present while some emulator is linked.
-constexpr char linkedNode[] = "/dev/orvane_vdc";
+constexpr const char* linkedNode = pdaCameraNode;
 
 class CardEmulator {
 public:

@@ -17,6 +17,11 @@ private slots:
     void previewImageShape();
     void directionButtonVisibility_data();
     void directionButtonVisibility();
+    void choicesAtStart_data();
+    void choicesAtStart();
+    void choicesWrittenBackAtExit();
+    void longHomeRefusedByTheProbe_data();
+    void longHomeRefusedByTheProbe();
     void mirrorAlwaysStartsOff();
     void activationRestoresFullScreen();
     void closeStopsTheCycle();
@@ -97,6 +102,82 @@ void TestWindow::directionButtonVisibility()
     QCOMPARE(c->PushButton7->isHidden(), hidden);
     if (!hidden)
         QVERIFY(!c->PushButton7->icon().isNull());
+}
+
+// The settings' choices as the window settles them against the formats and buttons.
+void TestWindow::choicesAtStart_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<int>("dispMode");
+    QTest::addColumn<int>("resolution");
+    QTest::addColumn<int>("saveDirection");
+    QTest::newRow("no file: the first landscape format") << QByteArray() << 0 << 2 << -1;
+    QTest::newRow("DispMode 1 of 2") << QByteArray("[Option]\nDispMode=1\n") << 1 << 0 << -1;
+    QTest::newRow("SaveDirection 5 becomes 0") << QByteArray("[Option]\nSaveDirection=5\n") << 0 << 2 << 0;
+}
+
+void TestWindow::choicesAtStart()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(int, dispMode);
+    QFETCH(int, resolution);
+    QFETCH(int, saveDirection);
+    TestEnvironment env;
+    if (!settings.isEmpty())
+        env.writeSettings(settings);
+    auto c = env.makeCamera();
+    QCOMPARE(c->settings().dispMode, dispMode);
+    QCOMPARE(c->settings().resolution, resolution);
+    QCOMPARE(c->settings().saveDirection, saveDirection);
+}
+
+// What the user changed reaches the file at exit, by the settings' write-back rule: the
+// buttons' and the V key's choices, the first only where the file holds its key.
+void TestWindow::choicesWrittenBackAtExit()
+{
+    TestEnvironment env;
+    env.writeSettings("[Option]\nDispMode=0\nDispModeMax=2\nQualityFine=95\nSaveDirection=-1\n");
+    {
+        auto camera = env.makeCamera();
+        camera->ButtonDispMode(); // Portrait
+        camera->ButtonQuality();  // Fine, but the file has no Quality key
+        QTest::keyClick(camera.get(), Qt::Key_V);
+    }
+    const QByteArray text = env.readSettings();
+    QVERIFY2(text.contains("DispMode=1\n"), text);
+    QVERIFY2(!text.contains("Quality="), text);
+    QVERIFY2(!text.contains("Resolution="), text);
+    QVERIFY2(text.contains("QualityFine=95\n"), text);
+    QVERIFY2(text.contains("DispModeMax=2\n"), text);
+    QVERIFY2(text.contains("SaveDirection=0\n"), text);
+}
+
+// The probe takes base folders of up to 99 bytes; a longer HOME counts as unusable.
+void TestWindow::longHomeRefusedByTheProbe_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("usable");
+    QTest::newRow("99 characters") << 99 << true;
+    QTest::newRow("100 characters: the probe refuses") << 100 << false;
+    QTest::newRow("250 characters") << 250 << false;
+    QTest::newRow("280 characters") << 280 << false;
+    QTest::newRow("4000 characters") << 4000 << false;
+}
+
+void TestWindow::longHomeRefusedByTheProbe()
+{
+    QFETCH(int, length);
+    QFETCH(bool, usable);
+    TestEnvironment env;
+    QString home = env.dir.path() + '/';
+    while (home.size() < length)
+        home += 'h';
+    env.homePath = QFile::encodeName(home);
+    env.paths.home = env.homePath.constData();
+    if (length < 4000)
+        QDir().mkpath(home);
+    auto c = env.makeCamera();
+    QCOMPARE(c->probeStorage(0, nullptr, nullptr), usable);
 }
 
 void TestWindow::mirrorAlwaysStartsOff()

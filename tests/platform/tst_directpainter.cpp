@@ -63,17 +63,25 @@ bool onPanel()
 class TestDirectPainter : public QObject {
     Q_OBJECT
 
+    // A screen picked anew, as the program picks its own, for the test that asks for it.
     void useRotation(int r)
     {
         qputenv("PDA_SCREEN_ROTATION", QByteArray::number(r));
-        pda::resetScreen();
+        freshScreen();
     }
+    void freshScreen()
+    {
+        screen.reset();
+        screen = std::make_unique<pda::ScopedScreen>();
+    }
+
+    std::unique_ptr<pda::ScopedScreen> screen;
 
 private slots:
     void cleanup()
     {
+        screen.reset();
         qunsetenv("PDA_SCREEN_ROTATION");
-        pda::resetScreen();
     }
 
     void mapping_data()
@@ -186,10 +194,10 @@ private slots:
     {
         VIRTUAL_SCREEN_ONLY();
         qunsetenv("PDA_SCREEN_ROTATION");
-        pda::resetScreen();
+        freshScreen();
         QCOMPARE(qt_screen->transformOrientation(), 1);
         qputenv("PDA_SCREEN_ROTATION", "7");
-        pda::resetScreen();
+        freshScreen();
         QCOMPARE(qt_screen->transformOrientation(), 1);
         QCOMPARE(pda::virtualFrameBuffer().size(), QSize(320, 240));
     }

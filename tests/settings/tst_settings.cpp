@@ -1,26 +1,75 @@
-// The settings file: defaults, the rules applied to every key, and what is written back.
-#include "support/testenvironment.h"
+// The settings file's rules: defaults, the limits applied to every key, and what is written
+// back.
+#include "platform/config.h"
+#include "settings/settings.h"
 
+#include <QDir>
+#include <QFile>
 #include <QMap>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
 
 using Values = QMap<QString, int>;
 Q_DECLARE_METATYPE(Values)
 
 namespace {
 
-int member(const Camera& c, const QString& name)
+int member(const CameraSettings& s, const QString& name)
 {
     const QMap<QString, int> values = {
-        {"slowCapture", c.settings().slowCapture}, {"dispModeMax", c.settings().dispModeMax},
-        {"dispMode", c.settings().dispMode}, {"resolutionMax", c.settings().resolutionMax},
-        {"resolution", c.settings().resolution}, {"quality", c.settings().quality},
-        {"qualityNormal", c.settings().qualityNormal}, {"qualityFine", c.settings().qualityFine},
-        {"saveTo", c.settings().saveTo}, {"saveDirection", c.settings().saveDirection},
-        {"noCheckSdWp", c.settings().noCheckSdWp}, {"serial", c.settings().serial},
-        {"remainFlags", c.settings().remainFlags}, {"saveWait", c.settings().saveWait},
+        {"slowCapture", s.slowCapture}, {"dispModeMax", s.dispModeMax},
+        {"dispMode", s.dispMode}, {"resolutionMax", s.resolutionMax},
+        {"resolution", s.resolution}, {"quality", s.quality},
+        {"qualityNormal", s.qualityNormal}, {"qualityFine", s.qualityFine},
+        {"saveTo", s.saveTo}, {"saveDirection", s.saveDirection},
+        {"noCheckSdWp", s.noCheckSdWp}, {"serial", s.serial},
+        {"remainFlags", s.remainFlags}, {"saveWait", s.saveWait},
     };
     return values.value(name, -12345);
 }
+
+// A settings folder of the test's own, and the file in it that the rules read and write.
+class SettingsFile {
+public:
+    SettingsFile() { qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path())); }
+
+    QString path() const { return QDir(dir.path()).filePath(cameraSettingsName() + ".conf"); }
+
+    void write(const QByteArray& text) const
+    {
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+    }
+
+    QByteArray read() const
+    {
+        QFile file(path());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // What the camera reads at start, with the prefix it passes when the file has none.
+    CameraSettings load() const
+    {
+        Config config(cameraSettingsName(), Config::User);
+        return readCameraSettings(config, QStringLiteral("pic"));
+    }
+
+    // What the camera leaves at exit: the values read at start, as `change` leaves them,
+    // written back.
+    void exitWith(const std::function<void(CameraSettings&)>& change) const
+    {
+        CameraSettings values = load();
+        if (change)
+            change(values);
+        Config config(cameraSettingsName(), Config::User);
+        writeCameraSettings(config, values);
+    }
+
+    QTemporaryDir dir;
+};
 
 } // namespace
 
@@ -47,7 +96,7 @@ void TestSettings::load_data()
         << Values{{"slowCapture", 12}, {"dispModeMax", 2}, {"dispMode", 0}, {"resolutionMax", 8},
                   {"quality", 0}, {"qualityNormal", 30}, {"qualityFine", 90}, {"saveTo", 0},
                   {"saveDirection", -1}, {"noCheckSdWp", 0}, {"serial", 0}, {"remainFlags", 4},
-                  {"saveWait", 1000}, {"resolution", 2}};
+                  {"saveWait", 1000}, {"resolution", 0}};
     QTest::newRow("SlowCapture 15 stays") << QByteArray("[Option]\nSlowCapture=15\n") << Values{{"slowCapture", 15}};
     QTest::newRow("SlowCapture 16") << QByteArray("[Option]\nSlowCapture=16\n") << Values{{"slowCapture", 12}};
     QTest::newRow("SlowCapture -2") << QByteArray("[Option]\nSlowCapture=-2\n") << Values{{"slowCapture", 12}};
@@ -57,7 +106,9 @@ void TestSettings::load_data()
     QTest::newRow("DispModeMax 3") << QByteArray("[Option]\nDispModeMax=3\n") << Values{{"dispModeMax", 3}};
     QTest::newRow("DispModeMax most negative") << QByteArray("[Option]\nDispModeMax=-2147483648\n") << Values{{"dispModeMax", 2}};
     QTest::newRow("DispMode 1 beyond DispModeMax 1") << QByteArray("[Option]\nDispModeMax=1\nDispMode=1\n") << Values{{"dispMode", 0}};
-    QTest::newRow("DispMode 1 of 2") << QByteArray("[Option]\nDispMode=1\n") << Values{{"dispMode", 1}, {"resolution", 0}};
+    QTest::newRow("DispMode 1 of 2") << QByteArray("[Option]\nDispMode=1\n") << Values{{"dispMode", 1}};
+    QTest::newRow("Resolution 7 of 8") << QByteArray("[Option]\nResolution=7\n") << Values{{"resolution", 7}};
+    QTest::newRow("Resolution 8 beyond ResolutionMax 8") << QByteArray("[Option]\nResolution=8\n") << Values{{"resolution", 0}};
     QTest::newRow("ResolutionMax 0") << QByteArray("[Option]\nResolutionMax=0\n") << Values{{"resolutionMax", 8}};
     QTest::newRow("ResolutionMax 14") << QByteArray("[Option]\nResolutionMax=14\n") << Values{{"resolutionMax", 8}};
     QTest::newRow("ResolutionMax 13") << QByteArray("[Option]\nResolutionMax=13\n") << Values{{"resolutionMax", 13}};
@@ -68,7 +119,6 @@ void TestSettings::load_data()
     QTest::newRow("QualityNormal 101") << QByteArray("[Option]\nQualityNormal=101\n") << Values{{"qualityNormal", 30}};
     QTest::newRow("QualityFine 100") << QByteArray("[Option]\nQualityFine=100\n") << Values{{"qualityFine", 100}};
     QTest::newRow("SaveTo 2") << QByteArray("[Option]\nSaveTo=2\n") << Values{{"saveTo", 0}};
-    QTest::newRow("SaveDirection 5 becomes 0") << QByteArray("[Option]\nSaveDirection=5\n") << Values{{"saveDirection", 0}};
     QTest::newRow("SaveDirection 1") << QByteArray("[Option]\nSaveDirection=1\n") << Values{{"saveDirection", 1}};
     QTest::newRow("NoCheckSDWP 0 is present") << QByteArray("[Option]\nNoCheckSDWP=0\n") << Values{{"noCheckSdWp", 1}};
     QTest::newRow("NoCheckSDWP in File group") << QByteArray("[File]\nNoCheckSDWP=1\n") << Values{{"noCheckSdWp", 0}};
@@ -85,12 +135,12 @@ void TestSettings::load()
 {
     QFETCH(QByteArray, file);
     QFETCH(Values, expected);
-    TestEnvironment env;
+    SettingsFile settings;
     if (!file.isEmpty())
-        env.writeSettings(file);
-    auto camera = env.makeCamera();
+        settings.write(file);
+    const CameraSettings values = settings.load();
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)
-        QCOMPARE(member(*camera, it.key()), it.value());
+        QCOMPARE(member(values, it.key()), it.value());
 }
 
 void TestSettings::names_data()
@@ -108,6 +158,9 @@ void TestSettings::names_data()
         << QByteArray("abcdefg") << QByteArray("PNG");
     QTest::newRow("10,000 characters") << (QByteArray("[File]\nNamePrefix=") + QByteArray(10000, 'x') + "\n")
                                        << QByteArray(15, 'x') << QByteArray("jpg") << QByteArray("JPEG");
+    QTest::newRow("umlaut written as Latin-1 by an older tool")
+        << QByteArray("[File]\nNamePrefix=Bild\xe4\n") << QByteArray("Bild\xc3\xa4") << QByteArray("jpg")
+        << QByteArray("JPEG");
     QTest::newRow("non-Latin-1 characters") << QByteArray("[File]\nNamePrefix=Bild\xe2\x82\xac\n")
                                             << QByteArray("Bild\xe2\x82\xac") << QByteArray("jpg") << QByteArray("JPEG");
     // Whole characters only: what does not fit the 15 or 7 bytes is left out, never cut.
@@ -134,35 +187,34 @@ void TestSettings::names()
     QFETCH(QByteArray, prefix);
     QFETCH(QByteArray, suffix);
     QFETCH(QByteArray, format);
-    TestEnvironment env;
+    SettingsFile settings;
     if (!file.isEmpty())
-        env.writeSettings(file);
-    auto camera = env.makeCamera();
-    QCOMPARE(QByteArray(camera->settings().namePrefix), prefix);
-    QCOMPARE(QByteArray(camera->settings().nameSuffix), suffix);
-    QCOMPARE(QByteArray(camera->settings().saveFormat), format);
-    QCOMPARE(camera->settings().namePrefix[15], '\0');
-    QCOMPARE(camera->settings().nameSuffix[7], '\0');
+        settings.write(file);
+    const CameraSettings values = settings.load();
+    QCOMPARE(QByteArray(values.namePrefix), prefix);
+    QCOMPARE(QByteArray(values.nameSuffix), suffix);
+    QCOMPARE(QByteArray(values.saveFormat), format);
+    QCOMPARE(values.namePrefix[15], '\0');
+    QCOMPARE(values.nameSuffix[7], '\0');
 }
 
 void TestSettings::firstExitWritesOnlyTheFixedKeys()
 {
-    TestEnvironment env;
-    env.makeCamera().reset();
-    QCOMPARE(env.readSettings(),
+    SettingsFile settings;
+    settings.exitWith(nullptr);
+    QCOMPARE(settings.read(),
              QByteArray("[Option]\nSlowCapture=12\n\n[File]\nSerial=0\nRemain=4\nSaveWait=1000\n"));
 }
 
 void TestSettings::choicesWrittenOnlyWhereKeysExist()
 {
-    TestEnvironment env;
-    env.writeSettings("[Option]\nDispMode=0\nDispModeMax=2\nQualityFine=95\n");
-    {
-        auto camera = env.makeCamera();
-        camera->ButtonDispMode(); // Portrait
-        camera->ButtonQuality();  // Fine, but the file has no Quality key
-    }
-    const QByteArray text = env.readSettings();
+    SettingsFile settings;
+    settings.write("[Option]\nDispMode=0\nDispModeMax=2\nQualityFine=95\n");
+    settings.exitWith([](CameraSettings& values) {
+        values.dispMode = 1; // Portrait
+        values.quality = 1;  // Fine, but the file has no Quality key
+    });
+    const QByteArray text = settings.read();
     QVERIFY2(text.contains("DispMode=1\n"), text);
     QVERIFY2(!text.contains("Quality="), text);
     QVERIFY2(!text.contains("Resolution="), text);
@@ -173,26 +225,22 @@ void TestSettings::choicesWrittenOnlyWhereKeysExist()
 void TestSettings::saveDirectionWriteBack_data()
 {
     QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<bool>("enable");
+    QTest::addColumn<int>("direction");
     QTest::addColumn<QByteArray>("written");
-    QTest::newRow("-1, not enabled") << QByteArray("[Option]\nSaveDirection=-1\n") << false << QByteArray("SaveDirection=-1\n");
-    QTest::newRow("-1, enabled by key V") << QByteArray("[Option]\nSaveDirection=-1\n") << true << QByteArray("SaveDirection=0\n");
-    QTest::newRow("no key, enabled") << QByteArray("[Option]\n") << true << QByteArray();
+    QTest::newRow("-1, not enabled") << QByteArray("[Option]\nSaveDirection=-1\n") << -1 << QByteArray("SaveDirection=-1\n");
+    QTest::newRow("-1, enabled (key V)") << QByteArray("[Option]\nSaveDirection=-1\n") << 0 << QByteArray("SaveDirection=0\n");
+    QTest::newRow("no key, enabled") << QByteArray("[Option]\n") << 0 << QByteArray();
 }
 
 void TestSettings::saveDirectionWriteBack()
 {
     QFETCH(QByteArray, file);
-    QFETCH(bool, enable);
+    QFETCH(int, direction);
     QFETCH(QByteArray, written);
-    TestEnvironment env;
-    env.writeSettings(file);
-    {
-        auto camera = env.makeCamera();
-        if (enable)
-            QTest::keyClick(camera.get(), Qt::Key_V);
-    }
-    const QByteArray text = env.readSettings();
+    SettingsFile settings;
+    settings.write(file);
+    settings.exitWith([direction](CameraSettings& values) { values.saveDirection = direction; });
+    const QByteArray text = settings.read();
     if (written.isEmpty())
         QVERIFY2(!text.contains("SaveDirection"), text);
     else
@@ -214,15 +262,15 @@ void TestSettings::badFiles_data()
 void TestSettings::badFiles()
 {
     QFETCH(QByteArray, file);
-    TestEnvironment env;
-    env.writeSettings(file);
-    auto camera = env.makeCamera();
-    QVERIFY(unsigned(camera->settings().slowCapture) <= 15);
-    QVERIFY(camera->settings().dispModeMax >= 1 && camera->settings().dispModeMax <= 3);
-    QVERIFY(camera->settings().dispMode >= 0 && camera->settings().dispMode < camera->settings().dispModeMax);
-    QVERIFY(camera->settings().resolution >= 0 && camera->settings().resolution < camera->settings().resolutionMax);
-    QVERIFY(camera->settings().quality == 0 || camera->settings().quality == 1);
-    QVERIFY(camera->settings().saveWait >= 0);
+    SettingsFile settings;
+    settings.write(file);
+    const CameraSettings values = settings.load();
+    QVERIFY(unsigned(values.slowCapture) <= 15);
+    QVERIFY(values.dispModeMax >= 1 && values.dispModeMax <= 3);
+    QVERIFY(values.dispMode >= 0 && values.dispMode < values.dispModeMax);
+    QVERIFY(values.resolution >= 0 && values.resolution < values.resolutionMax);
+    QVERIFY(values.quality == 0 || values.quality == 1);
+    QVERIFY(values.saveWait >= 0);
 }
 
 QTEST_MAIN(TestSettings)

@@ -36,6 +36,7 @@
  */
 #define FUSE_USE_VERSION 312
 
+#include "platform/devicenodes.h"
 #include "tools/card-emulator/core/cardlog.h"
 #include "tools/card-emulator/core/cardstate.h"
 #include "tools/card-emulator/core/picturerenderer.h"
@@ -530,7 +531,7 @@ void reportSource(bool working, const std::string& reason)
     emu->sourceFailure = reason;
 }
 
-constexpr const char* linkPaths[2] = {"/dev/orvane_vdc", "/dev/orvane_buz"};
+constexpr const char* linkPaths[2] = {pdaCameraNode, pdaBuzzerNode};
 constexpr const char* linkTargets[2] = {"vdc", "buz"};
 
 // A link is ours when it is a symbolic link to our node (perhaps left by an earlier run).

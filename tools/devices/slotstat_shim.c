@@ -17,9 +17,8 @@
 #include <unistd.h>
 
 #include "openinterpose.h"
+#include "platform/devicenodes.h"
 
-static const char slotNode[] = "/dev/sd_slotstat";
-static const unsigned long slotRequest = 0x5681;
 static volatile int slotFd = -1;
 
 typedef int (*OpenFn)(const char*, int, ...);
@@ -27,7 +26,7 @@ typedef int (*IoctlFn)(int, unsigned long, ...);
 
 static int isSlotNode(const char* path)
 {
-    return path && strcmp(path, slotNode) == 0;
+    return path && strcmp(path, pdaSlotStatusNode) == 0;
 }
 
 static int openSlot(void)
@@ -47,7 +46,7 @@ int ioctl(int fd, unsigned long request, ...)
     va_start(args, request);
     void* argument = va_arg(args, void*);
     va_end(args);
-    if (request == slotRequest && fd >= 0 && fd == slotFd) {
+    if (request == pdaSlotStatusRequest && fd >= 0 && fd == slotFd) {
         int32_t* record = (int32_t*)argument;
         record[0] = 0;
         record[1] = 1;
