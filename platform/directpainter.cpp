@@ -44,9 +44,7 @@ public:
     size_t length = 0;
 };
 
-} // namespace
-
-struct pda::ScreenState {
+struct Screen {
     int rotation = 0;
     QSize logical;     // as the user sees it
     QSize physical;    // as the memory is laid out
@@ -58,13 +56,6 @@ struct pda::ScreenState {
     QImage image;                     // wraps storage, never detached
     std::unique_ptr<FbMapping> fb;    // real frame buffer
 };
-
-namespace {
-
-using Screen = pda::ScreenState;
-
-// The innermost ScopedScreen's, if any.
-Screen* scopedScreen = nullptr;
 
 int rotationFromEnvironment(int fallback)
 {
@@ -186,8 +177,6 @@ std::unique_ptr<Screen> makeScreen()
 Screen& screen()
 {
     stacking();  // follow the windows' order from the first use on
-    if (scopedScreen)
-        return *scopedScreen;
     static Screen* const program = makeScreen().release();  // lives as long as the program
     return *program;
 }
@@ -477,18 +466,6 @@ QImage pda::logicalScreenshot()
     if (!s.isVirtual)
         return QImage();
     return readLogical(s, QRect(QPoint(0, 0), s.logical));
-}
-
-pda::ScopedScreen::ScopedScreen()
-    : state(makeScreen())
-    , outer(scopedScreen)
-{
-    scopedScreen = state.get();
-}
-
-pda::ScopedScreen::~ScopedScreen()
-{
-    scopedScreen = outer;
 }
 
 // ---- QDirectPainter and the screen object ----------------------------------------------------
