@@ -8,7 +8,8 @@
 // same capture with no toolkit (the capture geometry, one 480x640 read, the plain 5-6-5 to
 // RGB loop and libjpeg-turbo at the camera's default quality, the file written and synced,
 // linked at its name, the folder synced, "B"). Its presses come before and after the
-// camera's. Median of PRESSES presses each, after one that is not counted. Aim: the camera's
+// camera's. Each press comes just after a preview frame was read (the emulator's log), so
+// that both programs meet it at the same point of their loops. Median of PRESSES presses each, after one that is not counted. Aim: the camera's
 // picture at most 1.2x the bare loop's.
 //
 //   bench_shutter_lag [PRESSES]   (root: the emulator is linked at /dev; programs are
@@ -144,7 +145,8 @@ struct Press {
 
 // One press: the times to the picture's name and, with a panel, to "Saved"; waits until the
 // press is answered and the preview runs again.
-Press pressOnce(const QString& control, FolderWatch& watch, const Panel* panel)
+Press pressOnce(const QString& control, FolderWatch& watch, const Panel* panel,
+                bench::LogCounter& frames)
 {
     Press p;
     watch.pictureAppeared();
@@ -152,6 +154,12 @@ Press pressOnce(const QString& control, FolderWatch& watch, const Panel* panel)
         std::fprintf(stderr, "bench_shutter_lag: the label area looks like the label before the press\n");
         return p;
     }
+    // Pressed just after a preview frame was read, at the same point of either program's
+    // loop: the wait for its next status read is then its tick, not chance.
+    const long before = frames.update();
+    const auto waiting = Clock::now();
+    while (frames.update() == before && msSince(waiting) < 1000)
+        ::usleep(50);
     const auto start = Clock::now();
     if (!press(control))
         return p;
@@ -199,7 +207,7 @@ bool pressRun(const QString& program, const QStringList& args, const QProcessEnv
     const bool withPanel = !panelMemory.isEmpty();
     bool ok = frames.count() >= before + 50 && (!withPanel || panel.map(panelMemory));
     for (int i = -1; ok && i < presses; ++i) {
-        const Press p = pressOnce(control, watch, withPanel ? &panel : nullptr);
+        const Press p = pressOnce(control, watch, withPanel ? &panel : nullptr, frames);
         ok = p.fileMs >= 0 && (!withPanel || p.savedMs >= 0);
         if (ok && i >= 0) {
             fileMs.push_back(p.fileMs);
