@@ -29,6 +29,7 @@
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -93,8 +94,13 @@ public:
     bool map(const QString& file)
     {
         const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
+        struct stat st = {};
+        // A shorter file would fault on the first read past its end.
+        if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_size < off_t(size)) {
+            if (fd >= 0)
+                ::close(fd);
             return false;
+        }
         void* p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
         ::close(fd);
         if (p == MAP_FAILED)
