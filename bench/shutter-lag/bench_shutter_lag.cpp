@@ -193,11 +193,13 @@ bool pressRun(const QString& program, const QStringList& args, const QProcessEnv
               std::vector<double>& savedMs)
 {
     QDir().mkpath(folder);
+    bench::handOver(folder);
     FolderWatch watch(folder);
     if (!watch.valid())
         return false;
     QProcess process;
     process.setProcessEnvironment(env);
+    bench::runAsUser(process);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.start(program, args);
@@ -265,6 +267,9 @@ int main(int argc, char** argv)
     }
     settings.close();
     const QString pictures = setup.home + QStringLiteral("/Documents/Image_Files");
+    QDir().mkpath(pictures);
+    for (const char* made : {"/.config", "/.config/OrvaneCamera.conf", "/Documents", "/Documents/Image_Files"})
+        bench::handOver(setup.home + QString::fromLatin1(made));
     if (!pressRun(setup.bin + QStringLiteral("/camera"), {}, env, pictures, control, frames,
                   panel ? memory : QString(), presses, cameraMs, savedMs)) {
         std::fprintf(stderr, "bench_shutter_lag: the camera did not take its pictures%s\n",

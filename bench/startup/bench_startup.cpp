@@ -40,6 +40,7 @@ Started run(const QString& program, const QProcessEnvironment& env,
     Started result;
     QProcess process;
     process.setProcessEnvironment(env);
+    bench::runAsUser(process);
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.setStandardErrorFile(QProcess::nullDevice());
     QElapsedTimer clock;
@@ -85,6 +86,7 @@ bool isGreen(quint16 v) { return (v >> 11) < 8 && ((v >> 5) & 63) > 48 && (v & 3
 QString startBus(QProcess& bus, const QString& folder, QString* reason)
 {
     const QString address = QStringLiteral("unix:path=") + folder + QStringLiteral("/bus");
+    bench::runAsUser(bus);
     bus.setStandardOutputFile(QProcess::nullDevice());
     bus.setStandardErrorFile(QProcess::nullDevice());
     bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -36,7 +37,7 @@ CardEmulator::~CardEmulator()
 }
 
 bool CardEmulator::start(const QString& folder, const QString& mount, const QString& log,
-                         int frameMs)
+                         int frameMs, const QString& owner)
 {
     // In the virtual PDA (scripts/bench starts it) the links are nobody else's.
     const QFileInfo node(QString::fromLatin1(linkedNode));
@@ -47,10 +48,12 @@ bool CardEmulator::start(const QString& folder, const QString& mount, const QStr
     }
     mountPath = mount;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(folder + QStringLiteral("/camera-card-emulator"),
-                  {QStringLiteral("--mount"), mount, QStringLiteral("--link"),
-                   QStringLiteral("--log"), log, QStringLiteral("--frame-ms"),
-                   QString::number(frameMs)});
+    QStringList args{QStringLiteral("--mount"), mount, QStringLiteral("--link"),
+                     QStringLiteral("--log"), log, QStringLiteral("--frame-ms"),
+                     QString::number(frameMs)};
+    if (!owner.isEmpty())
+        args << QStringLiteral("--owner") << owner;
+    process.start(folder + QStringLiteral("/camera-card-emulator"), args);
     if (!process.waitForStarted(5000) || !process.waitForReadyRead(5000)
         || !process.readAllStandardOutput().contains("ready")) {
         std::fprintf(stderr, "the camera card emulator did not start (root is needed for --link)\n");
@@ -199,6 +202,55 @@ void stopProcess(QProcess& process)
 
 namespace {
 int leftOutCount = 0;
+
+// The virtual PDA's user when the bench runs as root in it; uid 0 otherwise.
+struct User {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    QString name;
+};
+
+User pdaUser()
+{
+    User user;
+    const uint uid = qEnvironmentVariableIntValue("PDA_UID");
+    if (::geteuid() == 0 && uid != 0 && !qEnvironmentVariableIsEmpty("PDA_USER")) {
+        user.uid = uid;
+        user.gid = qEnvironmentVariableIntValue("PDA_GID");
+        user.name = qEnvironmentVariable("PDA_USER");
+    }
+    return user;
+}
+
+const User& runUser()
+{
+    static const User user = pdaUser();
+    return user;
+}
+}  // namespace
+
+void runAsUser(QProcess& process, std::function<void()> also)
+{
+    const User& user = runUser();
+    if (user.uid == 0) {
+        if (also)
+            process.setChildProcessModifier(also);
+        return;
+    }
+    process.setChildProcessModifier([also, uid = user.uid, gid = user.gid] {
+        if (also)
+            also();
+        // Never on as root when the switch fails.
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+            ::_exit(127);
+    });
+}
+
+void handOver(const QString& path)
+{
+    const User& user = runUser();
+    if (user.uid != 0 && ::lchown(QFile::encodeName(path).constData(), user.uid, user.gid) != 0)
+        std::fprintf(stderr, "cannot give %s to %s\n", qPrintable(path), qPrintable(user.name));
 }
 
 void leftOut(const QString& figure, const QString& reason)
@@ -226,12 +278,14 @@ bool Setup::start(const char* name, const QString& programs)
     QDir().mkpath(home);
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    for (const QString& made : {dir.path(), home, runtime})
+        handOver(made);
     env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home);
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "DBUS_SESSION_BUS_ADDRESS"})
         env.remove(QString::fromLatin1(variable));
-    return emulator.start(bin, path("card"), log, 0);
+    return emulator.start(bin, path("card"), log, 0, runUser().name);
 }
 
 bool addPanel(QProcessEnvironment& env, const QString& bin, const QString& memory, QString* reason)
@@ -266,7 +320,7 @@ QString startXvfb(QProcess& xvfb, int depth, QString* reason)
     xvfb.setArguments({QStringLiteral("-displayfd"), QString::number(fds[1]), QStringLiteral("-screen"),
                        QStringLiteral("0"), QStringLiteral("240x320x%1").arg(depth),
                        QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-    xvfb.setChildProcessModifier([fd = fds[1]] { ::fcntl(fd, F_SETFD, 0); });
+    runAsUser(xvfb, [fd = fds[1]] { ::fcntl(fd, F_SETFD, 0); });
     xvfb.setStandardErrorFile(QProcess::nullDevice());
     xvfb.start();
     ::close(fds[1]);
@@ -296,6 +350,7 @@ bool startWeston(QProcess& weston, const QString& runtime, QString* reason)
     }
     ini.write("[core]\nidle-time=0\n[shell]\npanel-position=none\nanimation=none\nstartup-animation=none\n");
     ini.close();
+    handOver(ini.fileName());
     const QString socket = runtime + QStringLiteral("/wayland-bench");
     QFile::remove(socket);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -303,6 +358,7 @@ bool startWeston(QProcess& weston, const QString& runtime, QString* reason)
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     weston.setProcessEnvironment(env);
+    runAsUser(weston);
     weston.setStandardOutputFile(QProcess::nullDevice());
     weston.setStandardErrorFile(QProcess::nullDevice());
     weston.start(QStringLiteral("weston"),
@@ -331,6 +387,7 @@ PreviewWindow measurePreview(const QString& program, const QStringList& args,
     PreviewWindow w;
     QProcess process;
     process.setProcessEnvironment(env);
+    runAsUser(process);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.start(program, args);

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <vector>
 
 namespace bench {
@@ -21,9 +22,11 @@ class CardEmulator {
 public:
     ~CardEmulator();
     // Starts the emulator from `folder` on `mount` with --link and --frame-ms `frameMs`,
-    // logging to `log`; false with a message on stderr when it could not start, or when
-    // another emulator is linked (outside a virtual PDA).
-    bool start(const QString& folder, const QString& mount, const QString& log, int frameMs);
+    // logging to `log`, its card's nodes `owner`'s when given; false with a message on
+    // stderr when it could not start, or when another emulator is linked (outside a
+    // virtual PDA).
+    bool start(const QString& folder, const QString& mount, const QString& log, int frameMs,
+               const QString& owner = {});
     void stop();
     QString node() const { return mountPath + QStringLiteral("/vdc"); }
 
@@ -65,6 +68,13 @@ long residentKb(qint64 pid);
 // -1 when it cannot be read.
 double cpuMs(qint64 pid);
 double cpuMs(const std::vector<qint64>& pids);
+
+// The programs the benches start (the camera, the baselines, the display servers, the bus)
+// run as the virtual PDA's user (scripts/virtual-pda --user NAME) when the bench runs as
+// root there: only the emulator's links need root. `also` runs in the child first.
+void runAsUser(QProcess& process, std::function<void()> also = {});
+// Gives a file or folder the bench made for those programs to that user.
+void handOver(const QString& path);
 
 // Terminates a program, killing it when it does not end within three seconds.
 void stopProcess(QProcess& process);
