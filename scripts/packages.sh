@@ -12,7 +12,7 @@ camera_packages=(
   gstreamer1.0-plugins-good gstreamer1.0-tools
   libexif-dev exif
   build-essential debhelper dpkg-dev fakeroot lintian appstream desktop-file-utils scdoc man-db
-  util-linux
+  util-linux linux-perf libjpeg-dev
 )
 
 install_missing_packages() {

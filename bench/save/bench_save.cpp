@@ -19,6 +19,7 @@
 #include <QGuiApplication>
 #include "storage/exifblock.h"
 #include "storage/picturewriter.h"
+#include "bench/support/plainjpeg.h"
 
 #include <QImage>
 #include <QImageWriter>
@@ -33,7 +34,6 @@
 #include <functional>
 #include <vector>
 
-#include <jpeglib.h>
 
 namespace {
 
@@ -90,62 +90,19 @@ struct File {
     std::FILE* f;
 };
 
-// RGB 5-6-5 to 8-bit RGB with Qt's bit expansion.
 void expand565(const QImage& capture, std::vector<unsigned char>& rgb)
 {
-    const int w = capture.width(), h = capture.height();
-    rgb.resize(size_t(w) * size_t(h) * 3);
-    unsigned char* out = rgb.data();
-    for (int y = 0; y < h; ++y) {
-        const auto* in = reinterpret_cast<const quint16*>(capture.constScanLine(y));
-        for (int x = 0; x < w; ++x) {
-            const unsigned p = in[x];
-            const unsigned r5 = p >> 11, g6 = (p >> 5) & 63, b5 = p & 31;
-            *out++ = (unsigned char)((r5 << 3) | (r5 >> 2));
-            *out++ = (unsigned char)((g6 << 2) | (g6 >> 4));
-            *out++ = (unsigned char)((b5 << 3) | (b5 >> 2));
-        }
-    }
+    bench::expand565(reinterpret_cast<const quint16*>(capture.constBits()), capture.width(),
+                     capture.height(), size_t(capture.bytesPerLine()), rgb);
 }
 
-// libjpeg-turbo's encoder on w x h 8-bit RGB, with the settings Qt's writer uses and the
-// APP1 payload `exif` when not empty; into `file` when given, else into `memory`.
+// Qt writes the image's resolution; a new QImage has 96 dots per inch.
 void encode(const std::vector<unsigned char>& rgb, int w, int h, int dpmX, int dpmY,
             std::FILE* file, std::vector<unsigned char>* memory, const QByteArray& exif = {})
 {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);  // exits on error: the inputs here are fixed
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    if (file)
-        jpeg_stdio_dest(&cinfo, file);
-    else
-        jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = JDIMENSION(w);
-    cinfo.image_height = JDIMENSION(h);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    // Qt writes the image's resolution; a new QImage has 96 dots per inch.
-    cinfo.density_unit = 1;
-    cinfo.X_density = UINT16(std::lround(dpmX * 2.54 / 100.0));
-    cinfo.Y_density = UINT16(std::lround(dpmY * 2.54 / 100.0));
-    jpeg_set_quality(&cinfo, fineQuality, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    if (!exif.isEmpty())
-        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(exif.constData()),
-                          unsigned(exif.size()));
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<unsigned char*>(rgb.data()) + size_t(cinfo.next_scanline) * size_t(w) * 3;
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    if (memory)
-        memory->assign(buffer, buffer + size);
-    std::free(buffer);
+    bench::encodeJpeg(rgb, w, h, fineQuality, int(std::lround(dpmX * 2.54 / 100.0)),
+                      int(std::lround(dpmY * 2.54 / 100.0)), file, memory,
+                      reinterpret_cast<const unsigned char*>(exif.constData()), size_t(exif.size()));
 }
 
 int dotsPerInch(const QImage& image)

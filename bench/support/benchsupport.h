@@ -6,8 +6,11 @@
 
 #include <QByteArray>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
+#include <QTemporaryDir>
 
+#include <functional>
 #include <vector>
 
 namespace bench {
@@ -21,9 +24,11 @@ class CardEmulator {
 public:
     ~CardEmulator();
     // Starts the emulator from `folder` on `mount` with --link and --frame-ms `frameMs`,
-    // logging to `log`; false with a message on stderr when it could not start, or when
-    // another emulator is linked (outside a virtual PDA).
-    bool start(const QString& folder, const QString& mount, const QString& log, int frameMs);
+    // logging to `log`, its card's nodes `owner`'s when given; false with a message on
+    // stderr when it could not start, or when another emulator is linked (outside a
+    // virtual PDA).
+    bool start(const QString& folder, const QString& mount, const QString& log, int frameMs,
+               const QString& owner = {});
     void stop();
     QString node() const { return mountPath + QStringLiteral("/vdc"); }
 
@@ -60,5 +65,69 @@ double tickLoopRate(const QString& node, int seconds, Qt::TimerType type);
 
 // VmRSS of a process in kB, or -1.
 long residentKb(qint64 pid);
+
+// User plus system time of a process (of several, summed) in milliseconds, from /proc;
+// -1 when it cannot be read.
+double cpuMs(qint64 pid);
+double cpuMs(const std::vector<qint64>& pids);
+
+// The programs the benches start (the camera, the baselines, the display servers, the bus)
+// run as the virtual PDA's user (scripts/virtual-pda --user NAME) when the bench runs as
+// root there: only the emulator's links need root. `also` runs in the child first.
+void runAsUser(QProcess& process, std::function<void()> also = {});
+// Gives a file or folder the bench made for those programs to that user.
+void handOver(const QString& path);
+
+// Terminates a program, killing it when it does not end within three seconds.
+void stopProcess(QProcess& process);
+
+// A figure the bench could not take: a loud line on stdout, counted for exitStatus().
+void leftOut(const QString& figure, const QString& reason);
+// 0, or 3 when some figure was left out.
+int exitStatus();
+
+// What the benches that run the camera set up alike: a folder under /dev/shm (the camera
+// wants its storage off the root file system) with HOME and a runtime folder, the emulator
+// linked at frame-ms 0 and logging into it, and the environment of the programs started.
+struct Setup {
+    // False with a message on stderr when the folder or the emulator could not be made.
+    bool start(const char* name, const QString& programs);
+    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+
+    QString bin;      // the benches' and the camera's folder
+    QString log;      // the emulator's operation log
+    QString home;
+    QString runtime;  // 0700
+    QProcessEnvironment env;  // HOME, XDG_RUNTIME_DIR; no DISPLAY, WAYLAND_DISPLAY or bus
+    QTemporaryDir dir{QStringLiteral("/dev/shm/bench-XXXXXX")};
+    CardEmulator emulator;
+};
+
+// The simulated frame buffer (Qt's linuxfb over the preloaded library from the build tree,
+// a 240x320 16-bit panel whose memory is the file `memory`) added to `env`; false, with
+// the reason, when the library was not built.
+bool addPanel(QProcessEnvironment& env, const QString& bin, const QString& memory,
+              QString* reason);
+
+// An Xvfb of `depth` bits, 240x320, on a display number it picks itself; its name, or
+// empty with the reason.
+QString startXvfb(QProcess& xvfb, int depth, QString* reason);
+
+// weston with its headless back end and the pixman renderer, one 240x320 output, its
+// socket `runtime`/wayland-bench; false with the reason when it did not come up.
+bool startWeston(QProcess& weston, const QString& runtime, QString* reason);
+
+// Processor time and frames of a preview over a measured window.
+struct PreviewWindow {
+    double fps = -1;       // frames read per second; negative when none came
+    double cpuMs = -1;     // the program's processor time per frame
+    double serverMs = -1;  // the display server's per frame; negative without one
+};
+
+// Starts `program` with `args` in `env`, waits (ten seconds at most) for its first frame in
+// the log `frames` counts, lets it run two seconds, then measures over `seconds`; stops it.
+PreviewWindow measurePreview(const QString& program, const QStringList& args,
+                             const QProcessEnvironment& env, LogCounter& frames, int seconds,
+                             const std::vector<qint64>& servers = {});
 
 }  // namespace bench
