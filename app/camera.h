@@ -58,6 +58,7 @@ struct CycleState {
     int32_t lastStatus = 0;
     bool cardErrorShown = false;
     bool deviceLost = false;
+    bool started = false; // the first tick has run
 };
 
 // Options that are not settings.
@@ -164,6 +165,9 @@ private:
     // The steps of the tick, in their order.
     void recreateDevice();
     void reportMissingCard();
+    // The screen saver held off while the power is good, let work otherwise.
+    void followPower();
+    void startFirstTick();
     void loseDevice();
     void takeCardShutter(int status);
     void followOrientation(int status);

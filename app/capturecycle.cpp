@@ -59,7 +59,12 @@ void Camera::timerEvent(QTimerEvent*)
         reportMissingCard();
         return;
     }
-    setScreenSaver(isPowerOk() ? 3 : 0);
+    // The first tick brings the first frame before it turns to the screen saver, which
+    // nobody can see happen a tick later; every later tick keeps it in step first.
+    if (state.started)
+        followPower();
+    else
+        startFirstTick();
 
     const int status = cardDevice->readStatus();
     if (!(status & CameraDevice::CardPresent)) {
@@ -81,6 +86,18 @@ void Camera::timerEvent(QTimerEvent*)
         restartTicks(10);
         countFrame();
     }
+}
+
+void Camera::followPower()
+{
+    setScreenSaver(isPowerOk() ? 3 : 0);
+}
+
+void Camera::startFirstTick()
+{
+    state.started = true;
+    // Runs when the first tick ends, on whichever path it leaves by.
+    QMetaObject::invokeMethod(this, &Camera::followPower, Qt::QueuedConnection);
 }
 
 void Camera::restartTicks(int interval)

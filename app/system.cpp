@@ -20,7 +20,7 @@ void Camera::cardMessage(const QByteArray& message, const QByteArray&)
 
 bool Camera::isPowerOk() const
 {
-    return SystemServices::isPowerOk();
+    return services->isPowerOk();
 }
 
 bool Camera::setScreenSaver(unsigned level)

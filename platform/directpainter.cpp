@@ -385,6 +385,17 @@ protected:
         const QRegion painted = static_cast<QPaintEvent*>(event)->region();
         const bool toScreen = paintsToScreen(w);
 
+        // Presenting a blit: memory covers all that is painted, so the widget's own
+        // painting would only be drawn over.
+        if (toScreen && state.presenting && (painted - state.blit).isEmpty()) {
+            Screen& s = screen();
+            const QPoint offset = screenOffset(w);
+            QPainter painter(w);
+            for (const QRect& r : painted)
+                painter.drawImage(r.topLeft(), readLogical(s, r.translated(offset)));
+            return true;
+        }
+
         // The widget paints itself first, as it would on the device ...
         static_cast<QObject*>(w)->event(event);
 

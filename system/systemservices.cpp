@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -26,12 +27,21 @@ SystemServices::SystemServices(const char* buzzerNode, const char* slotStatusNod
     connect(channel, &QCopChannel::received, this, &SystemServices::cardMessage);
 }
 
-bool SystemServices::isPowerOk()
+bool SystemServices::isPowerOk() const
 {
+    // The coarse clock is read without a system call; its few milliseconds of granularity
+    // do not matter at this interval.
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    const uint64_t nowMs = uint64_t(now.tv_sec) * 1000u + uint64_t(now.tv_nsec) / 1000000u;
+    if (powerKnown && nowMs - powerReadMs < powerRefreshMs)
+        return powerOk;
     const PowerStatus status = PowerStatusManager::readStatus();
-    if (status.acStatus != 0)
-        return true;
-    return status.batteryStatus & (PowerStatus::Good | PowerStatus::Charging);
+    powerOk = status.acStatus != 0
+        || (status.batteryStatus & (PowerStatus::Good | PowerStatus::Charging));
+    powerKnown = true;
+    powerReadMs = nowMs;
+    return powerOk;
 }
 
 bool SystemServices::setScreenSaver(unsigned wanted)

@@ -5,6 +5,7 @@
 // soundBuzzer and isCardLocked.
 #include <QByteArray>
 #include <QObject>
+#include <cstdint>
 
 class SystemServices : public QObject {
     Q_OBJECT
@@ -12,8 +13,10 @@ public:
     // Subscribes to the memory-card channel; the nodes are opened for each request only.
     SystemServices(const char* buzzerNode, const char* slotStatusNode, QObject* parent);
 
-    // External power, or a battery that is good or charging.
-    static bool isPowerOk();
+    // External power, or a battery that is good or charging. Read from the system at most
+    // every powerRefreshMs: a change shows within that time, and a tick costs no file reads.
+    static constexpr unsigned powerRefreshMs = 250;
+    bool isPowerOk() const;
     // Screen-saver levels 0 (as the user set it) to 3 (held off); a level already in force
     // sends nothing. False for a level above 3.
     bool setScreenSaver(unsigned level);
@@ -31,4 +34,7 @@ private:
     const char* buzzerNode;
     const char* slotStatusNode;
     int level = -1; // none sent yet
+    mutable bool powerOk = true;
+    mutable bool powerKnown = false;
+    mutable uint64_t powerReadMs = 0; // monotonic clock
 };

@@ -50,11 +50,16 @@ void PreviewPainter::clear()
 
 void PreviewPainter::paint(QWidget* widget, const QImage& frame, const QRect& where)
 {
+    // The same place as last time: only the frame changed, the background around it did not.
+    const bool samePlace = widget == target && where == area;
     target = widget;
     image = &frame;
     area = where;
     // Qt paints widgets only from their paint event: the event filter draws.
-    widget->repaint();
+    if (samePlace)
+        widget->repaint(where);
+    else
+        widget->repaint();
 }
 
 bool PreviewPainter::eventFilter(QObject* watched, QEvent* e)
@@ -62,7 +67,9 @@ bool PreviewPainter::eventFilter(QObject* watched, QEvent* e)
     if (e->type() != QEvent::Paint || watched != target || area.isNull() || !image)
         return QObject::eventFilter(watched, e);
     QPainter painter(target);
-    painter.fillRect(target->rect(), target->palette().window());
+    // A widget that fills its background has had it filled already.
+    if (!target->autoFillBackground())
+        painter.fillRect(target->rect(), target->palette().window());
     painter.drawImage(area.topLeft(), *image, QRect(QPoint(0, 0), area.size()));
     return true;
 }
