@@ -158,11 +158,12 @@ public:
         return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     }
 
-    // A click at (x, y) of the output.
+    // A click at (x, y) of the output: the move and the press on one connection, so they
+    // reach the server in order. No "--sync": xdotool waits for the pointer to move, which
+    // never happens when a click is given again at the place it already is.
     bool click(int x, int y)
     {
-        return xdotool({"mousemove", "--sync", QString::number(x), QString::number(y)})
-            && xdotool({"click", "1"});
+        return xdotool({"mousemove", QString::number(x), QString::number(y), "click", "1"});
     }
 
     bool key(const QString& name) { return xdotool({"key", name}); }
