@@ -3,6 +3,7 @@
 // sources translated, and every text of the window fitting its control in every language.
 #include "options/captureformats.h"
 #include "platform/qpeapplication.h"
+#include "support/boxanswerer.h"
 #include "support/testenvironment.h"
 
 #include <QCheckBox>
@@ -434,19 +435,11 @@ void TestTranslation::cardMissingBox()
 {
     TestEnvironment env;
     auto camera = env.makeCamera();
-    QString title, text;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, this, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            title = box->windowTitle();
-            text = box->text();
-            box->accept();
-        }
-    });
-    poll.start(20);
+    auto boxes = std::make_unique<BoxAnswerer>(20);
     QTimerEvent tick(0);
     QCoreApplication::sendEvent(camera.get(), &tick);
-    poll.stop();
+    const QString title = boxes->title, text = boxes->text;
+    boxes.reset();
     camera->killTimers();
     QVERIFY(camera->cycle().cardErrorShown);
     QCOMPARE(title, QStringLiteral("Fehler"));

@@ -2,6 +2,7 @@
 // advanced only on success, the name on the medium before success is reported, nothing left
 // behind by a failed write, no file replaced that appeared at the name, what a killed camera
 // left settled at start, and the quality reaching the encoder.
+#include "support/boxanswerer.h"
 #include "support/syncspy.h"
 #include "support/testenvironment.h"
 #include "tools/cardmount.h"
@@ -822,24 +823,16 @@ void TestSaving::homeOnRootFileSystem()
     } else {
         QVERIFY(lcdShows(c.LCDNumber1, "Error"));
     }
-    QString boxText;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, this, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            boxText = box->text();
-            box->accept();
-        }
-    });
-    poll.start(20);
+    BoxAnswerer boxes(20);
     QTRY_VERIFY(card.logLines().contains("read 153600 153600"));
     c.ButtonShutter();
     const QString picture = home + "/Documents/Image_Files/pic0001.jpg";
     if (saves) {
         QTRY_VERIFY(QFileInfo(picture).size() > 0);
         QTest::qWait(200);
-        QCOMPARE(boxText, QString());
+        QCOMPARE(boxes.text, QString());
     } else {
-        QTRY_COMPARE(boxText, QString("Save failed!\nPlease check storage status."));
+        QTRY_COMPARE(boxes.text, QString("Save failed!\nPlease check storage status."));
         QVERIFY(!QFileInfo::exists(picture));
     }
     c.close();
