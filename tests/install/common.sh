@@ -1,5 +1,6 @@
 # Sourced by the install and package checks: reading a desktop entry, starting its command
-# as a launcher would, and ending a program as the desktop does. Callers define fail().
+# as a launcher would, and ending a program as the desktop does. Callers define fail(),
+# and camera_deb and emulator_deb for unpack_packages.
 
 # The first value of KEY in the [Desktop Entry] group of ENTRY.
 desktop_value() {
@@ -101,4 +102,13 @@ fill_private_dev() {
     mount --bind /dev/shm "$dev/shm"
     mount --bind /dev/pts "$dev/pts"
     ln -s /proc/self/fd "$dev/fd"
+}
+
+# Unpacks the camera's and the emulator's packages into the folder $1, as dpkg would lay
+# them out.
+unpack_packages() {
+    local deb
+    for deb in "$camera_deb" "$emulator_deb"; do
+        dpkg-deb -x "$deb" "$1" || fail "dpkg-deb -x $deb failed"
+    done
 }

@@ -38,9 +38,7 @@ cleanup() {
 trap cleanup EXIT
 
 root=$scratch/root
-for deb in "$camera_deb" "$emulator_deb"; do
-    dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x $deb failed"
-done
+unpack_packages "$root"
 
 # Versions: the packages' and the programs' are the project's.
 for deb in "$camera_deb" "$emulator_deb"; do

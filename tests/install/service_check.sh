@@ -43,9 +43,7 @@ cleanup() {
 trap cleanup EXIT
 
 root=$scratch/root
-for deb in "$camera_deb" "$emulator_deb"; do
-    dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x $deb failed"
-done
+unpack_packages "$root"
 
 # ---- the unit and its settings ----------------------------------------------------------
 
