@@ -133,7 +133,14 @@ int Camera::startTimer(int interval)
     const int id = QObject::startTimer(interval);
     if (id)
         timerIds.append(id);
+    lastInterval = interval;
     return id;
+}
+
+void Camera::killTick(int id)
+{
+    if (timerIds.removeOne(id))
+        killTimer(id);
 }
 
 void Camera::killTimers()

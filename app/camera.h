@@ -140,7 +140,11 @@ public:
     // Qt 6 has no killTimers(): the window keeps the ids it started.
     int startTimer(int interval);
     void killTimers();
+    // Stops the one timer `id` of those started here.
+    void killTick(int id);
     int runningTimers() const { return int(timerIds.size()); }
+    // The interval of the timer started last, running or not.
+    int lastTickInterval() const { return lastInterval; }
 
     // Read-only views of the state, for the tests and tools that observe the window.
     const CameraSettings& settings() const { return values; }
@@ -206,4 +210,5 @@ private:
     QPixmap mirrorIcons[2];
     QPixmap directionIcons[2];
     QList<int> timerIds;
+    int lastInterval = 0;
 };

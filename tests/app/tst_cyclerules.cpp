@@ -40,7 +40,10 @@ private slots:
     void orientationDrivesMirror_data();
     void orientationDrivesMirror();
     void turnedCardAfterSaveDirectionBack();
+    void mirrorByHandOutlivesOtherBits_data();
+    void mirrorByHandOutlivesOtherBits();
     void busyCardSkipsFrames();
+    void failedSavesWhileBusyLeaveOneTick();
     void lostCardComesBack();
     void missingCardBoxThenClose();
     void linkNoticePerAttempt_data();
@@ -304,6 +307,35 @@ void TestCycleRules::turnedCardAfterSaveDirectionBack()
     QTRY_COMPARE(c->options().mirror, 1);
 }
 
+void TestCycleRules::mirrorByHandOutlivesOtherBits_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("the card busy, then free") << "busy";
+    QTest::newRow("the card's button") << "button";
+}
+
+// Only the orientation bit turns the mirror: a mirror the user set stays through a change of
+// any other bit of the status word.
+void TestCycleRules::mirrorByHandOutlivesOtherBits()
+{
+    QFETCH(QString, change);
+    auto c = startCamera("[File]\nSaveWait=0\n");
+    QTRY_VERIFY(card->wire.contains(previewRead));
+    c->ButtonMirror();
+    QCOMPARE(c->options().mirror, 1);
+    if (change == "busy") {
+        card->busy = true;
+        ticks(2);
+        card->busy = false;
+    } else {
+        card->press();
+        QTRY_COMPARE(c->settings().serial, 1);
+        QTRY_VERIFY(!card->shutter);
+    }
+    ticks(3);
+    QCOMPARE(c->options().mirror, 1);
+}
+
 void TestCycleRules::busyCardSkipsFrames()
 {
     auto c = startCamera("");
@@ -315,6 +347,28 @@ void TestCycleRules::busyCardSkipsFrames()
     QCOMPARE(card->count(previewRead), 0);
     card->busy = false;
     QTRY_VERIFY(card->wire.contains(previewRead));
+}
+
+// The tick started behind each "Save failed!" box goes with the box, also while the busy
+// card gives no refresh that would restart the ticks.
+void TestCycleRules::failedSavesWhileBusyLeaveOneTick()
+{
+    QDir().mkpath(env->home + "/Documents");
+    QFile folderAsFile(env->home + "/Documents/Image_Files");
+    QVERIFY(folderAsFile.open(QIODevice::WriteOnly)); // every save fails
+    auto c = startCamera("");
+    QTRY_VERIFY(card->wire.contains(previewRead));
+    card->busy = true;
+    ticks(1);
+    BoxAnswerer boxes;
+    for (int press = 1; press <= 3; ++press) {
+        c->ButtonShutter();
+        QTRY_COMPARE(boxes.answered, press);
+        QCOMPARE(boxes.text, QString("Save failed!\nPlease check storage status."));
+        QTRY_COMPARE(card->count("write B"), press);
+    }
+    ticks(3);
+    QCOMPARE(c->runningTimers(), 1);
 }
 
 // A card reporting itself absent: closed within the tick, the device made anew once a second
@@ -354,6 +408,7 @@ void TestCycleRules::missingCardBoxThenClose()
     QVERIFY(c->cycle().cardErrorShown);
     QTRY_VERIFY_WITH_TIMEOUT(!c->isVisible(), 2000);
     QCOMPARE(c->runningTimers(), 0);
+    QCOMPARE(c->lastTickInterval(), 500); // the tick after the box, that closed the window
     QVERIFY(card->wire.isEmpty()); // nothing opened, nothing sent
 }
 
