@@ -375,7 +375,8 @@ PictureContent judgePng(const unsigned char* b, qsizetype n)
     }
 }
 
-// Nothing read can hold a picture larger than this; a larger file is not one of ours.
+// The whole file from its descriptor; false on a read error and for a file larger than any
+// picture of ours.
 bool readWhole(int fd, QByteArray& bytes)
 {
     char chunk[65536];
