@@ -9,7 +9,7 @@
 //   output in its X11 back end;
 // - phoc, a phone's compositor, on a 360x720 output in its X11 back end: it maximises
 //   every window.
-// sway and phoc refuse or need no root: they run as the test account, and grim takes their
+// sway refuses root and phoc needs none: both run as the test account, and grim takes their
 // screenshots. Everything ends with the object.
 #include <QDir>
 #include <QElapsedTimer>
