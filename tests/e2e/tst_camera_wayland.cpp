@@ -61,9 +61,10 @@ QRect sceneArea(const QImage& shot)
     return box;
 }
 
-// The screenshot once the scene shows in it at `size` (at any size when that is empty), a few columns or rows of it perhaps
-// past the output's edge (the compositor places the window, decorations and all); a null
-// image otherwise. Kept as NAME.png in CAMERA_SCREENSHOT_DIR when that is set.
+// The screenshot once the scene shows in it at `size` (at any size when that is empty), a
+// few columns or rows of it perhaps past the output's edge (the compositor places the
+// window, decorations and all); a null image otherwise. Kept as NAME.png in
+// CAMERA_SCREENSHOT_DIR when that is set.
 QImage waitForScene(Weston& weston, const QSize& size, QRect* where, const char* name = nullptr,
                     int ms = 8000)
 {
