@@ -1,7 +1,8 @@
 // The real camera binary on Qt's wayland platform, a client of a real weston: what the
 // compositor shows of it, the keys and buttons, the card's button while another client has
-// the keyboard, the screen saver's hold, a second start and SIGTERM. Each case runs its own
-// weston (see weston.h) and its own virtual PDA (see virtualpda.h).
+// the keyboard, the screen saver's hold, a second start and SIGTERM. Then of sway, for the
+// idle inhibitor on each window shown, and of phoc, a phone's compositor. Each case runs its
+// own compositor (see weston.h) and its own virtual PDA (see virtualpda.h).
 #include "e2e/cardlog.h"
 #include "e2e/inhibitportal.h"
 #include "e2e/privatemounts.h"
