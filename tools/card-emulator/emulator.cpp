@@ -617,7 +617,12 @@ int main(int argc, char** argv)
         std::lock_guard<std::mutex> g(emu->lock);
         emu->log.sourceChosen(which);
     };
-    if (!card::makeSource(options.source, emulator.source, sourceError, chosen)) {
+    const auto mode = [](const std::string& which) {
+        std::fprintf(stderr, "camera-card-emulator: source %s\n", which.c_str());
+        std::lock_guard<std::mutex> g(emu->lock);
+        emu->log.sourceMode(which);
+    };
+    if (!card::makeSource(options.source, emulator.source, sourceError, chosen, mode)) {
         std::fprintf(stderr, "camera-card-emulator: %s\n", sourceError.c_str());
         usage();
         return 2;
