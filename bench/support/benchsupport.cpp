@@ -53,6 +53,8 @@ bool CardEmulator::start(const QString& folder, const QString& mount, const QStr
                      QString::number(frameMs)};
     if (!owner.isEmpty())
         args << QStringLiteral("--owner") << owner;
+    args += extra;
+    process.setProcessEnvironment(environment);
     process.start(folder + QStringLiteral("/camera-card-emulator"), args);
     if (!process.waitForStarted(5000) || !process.waitForReadyRead(5000)
         || !process.readAllStandardOutput().contains("ready")) {

@@ -31,6 +31,11 @@ public:
                const QString& owner = {});
     void stop();
     QString node() const { return mountPath + QStringLiteral("/vdc"); }
+    qint64 pid() const { return process.processId(); }
+
+    // Set before start(): more arguments (a --source) and the emulator's environment.
+    QStringList extra;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
 
 private:
     QProcess process;
