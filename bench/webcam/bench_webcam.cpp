@@ -100,6 +100,11 @@ int main(int argc, char** argv)
         {"MJPEG 1080p: before (1920x1080)", "mjpeg1080", before("image/jpeg,width=1920,height=1080"), 30, true},
         {"MJPEG 1080p: after", "mjpeg1080", now, 30, true},
         {"MJPEG 1080p alone: after", "MJPG 1920x1080@30", now, 30, true},
+        // No webcam: how much of the rate the camera keeps with any live 30 or 5 frames/s source.
+        {"no webcam: videotestsrc 640x480 at 30", "vga",
+         QStringLiteral("gst:videotestsrc is-live=true ! video/x-raw,width=640,height=480,framerate=30/1"), 30, false},
+        {"no webcam: videotestsrc 640x480 at 5", "vga",
+         QStringLiteral("gst:videotestsrc is-live=true ! video/x-raw,width=640,height=480,framerate=5/1"), 5, false},
     };
     const Result baseBefore = measure(bin, baseline, seconds);
     std::vector<Result> results;
