@@ -78,7 +78,10 @@ struct Device {
     int queued[MAX_BUFFERS];
     uint32_t used[MAX_BUFFERS];
     unsigned fifo[MAX_BUFFERS];
-    unsigned head, length;
+    unsigned head, length; /* the queued buffers, oldest first */
+    unsigned ready;        /* how many of them hold a frame */
+    uint32_t frameSequence[MAX_BUFFERS];
+    struct timespec frameTime[MAX_BUFFERS];
     int streaming;
     uint32_t sequence;
     unsigned char* frame; /* the picture in the current mode */
@@ -389,7 +392,7 @@ static void freeBuffers(struct Device* d)
     for (unsigned i = 0; i < d->count; ++i)
         REAL("close", CloseFn)(d->memory[i]);
     d->count = 0;
-    d->length = d->head = 0;
+    d->length = d->head = d->ready = 0;
     memset(d->queued, 0, sizeof d->queued);
 }
 
@@ -412,7 +415,7 @@ static void streamOff(int fd, struct Device* d)
     if (d->streaming)
         setTimer(fd, d, 0);
     d->streaming = 0;
-    d->length = d->head = 0;
+    d->length = d->head = d->ready = 0;
     memset(d->queued, 0, sizeof d->queued);
 }
 
@@ -463,45 +466,68 @@ static void fillBuffer(const struct Device* d, unsigned index, struct v4l2_buffe
         | V4L2_BUF_FLAG_TSTAMP_SRC_SOE | (d->queued[index] ? V4L2_BUF_FLAG_QUEUED : 0);
 }
 
+/* The frames the camera took since the last look: each fills the oldest queued buffer not yet
+ * filled, or is lost when every queued buffer is full, as the driver does it. */
+static void collect(struct Device* d, int fd)
+{
+    if (!d->streaming)
+        return;
+    struct pollfd p = {fd, POLLIN, 0};
+    uint64_t ticks = 0;
+    if (REAL("poll", int (*)(struct pollfd*, nfds_t, int))(&p, 1, 0) != 1
+        || REAL("read", ReadFn)(fd, &ticks, sizeof ticks) != (ssize_t)sizeof ticks)
+        return;
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    for (uint64_t i = 0; i < ticks; ++i) {
+        const uint32_t sequence = d->sequence++;
+        if (d->ready == d->length)
+            continue;
+        const unsigned index = d->fifo[(d->head + d->ready++) % MAX_BUFFERS];
+        d->frameSequence[index] = sequence;
+        d->frameTime[index] = now;
+    }
+}
+
 static int dequeue(struct Device* d, int fd, struct v4l2_buffer* b)
 {
     if (b->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || b->memory != V4L2_MEMORY_MMAP
         || !d->streaming)
         return fail(EINVAL);
-    if (d->length == 0)
-        return fail(d->nonblocking ? EAGAIN : EINVAL);
-    uint64_t ticks = 0;
-    /* A blocking read waits for the next frame: without the lock, so other descriptors go on. */
-    pthread_mutex_unlock(&lock);
-    const ssize_t got = REAL("read", ReadFn)(fd, &ticks, sizeof ticks);
-    const int error = errno;
-    pthread_mutex_lock(&lock);
-    if (!plugged(d->node))
-        return fail(ENODEV);
-    if (got != (ssize_t)sizeof ticks)
-        return fail(error == EAGAIN ? EAGAIN : EIO);
-    if (deviceOf(fd) != d || !d->streaming || d->length == 0)
-        return fail(EINVAL);
+    collect(d, fd);
+    while (d->ready == 0) {
+        if (d->nonblocking)
+            return fail(EAGAIN);
+        if (d->length == 0)
+            return fail(EINVAL);
+        /* Waits for the next frame without the lock, so other descriptors go on. */
+        struct pollfd p = {fd, POLLIN, 0};
+        pthread_mutex_unlock(&lock);
+        REAL("poll", int (*)(struct pollfd*, nfds_t, int))(&p, 1, 1000);
+        pthread_mutex_lock(&lock);
+        if (deviceOf(fd) != d || !d->streaming)
+            return fail(EINVAL);
+        if (!plugged(d->node))
+            return fail(ENODEV);
+        collect(d, fd);
+    }
     if (renderFrame(d) != 0)
         return fail(EIO);
     const unsigned index = d->fifo[d->head];
     d->head = (d->head + 1) % MAX_BUFFERS;
     --d->length;
+    --d->ready;
     d->queued[index] = 0;
     const size_t size = d->frameSize < d->bufferSize ? d->frameSize : d->bufferSize;
     if (pwrite(d->memory[index], d->frame, size, 0) != (ssize_t)size)
         return fail(EIO);
     d->used[index] = (uint32_t)size;
-    /* Frames missed while nobody read are dropped, as the driver drops them. */
-    d->sequence += (uint32_t)ticks;
     fillBuffer(d, index, b);
     b->flags |= V4L2_BUF_FLAG_DONE;
     b->flags &= ~(uint32_t)V4L2_BUF_FLAG_QUEUED;
-    b->sequence = d->sequence - 1;
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    b->timestamp.tv_sec = now.tv_sec;
-    b->timestamp.tv_usec = now.tv_nsec / 1000;
+    b->sequence = d->frameSequence[index];
+    b->timestamp.tv_sec = d->frameTime[index].tv_sec;
+    b->timestamp.tv_usec = d->frameTime[index].tv_nsec / 1000;
     return 0;
 }
 
@@ -937,25 +963,32 @@ int dup3(int fd, int to, int flags)
     return adopt(fd, REAL("dup3", int (*)(int, int, int))(fd, to, flags));
 }
 
-/* Readable at each frame; an error once the webcam is gone or not streaming, as vb2 says. */
-static int pollErrors(struct pollfd* fds, nfds_t count, int* any)
+/* Readable while a buffer holds a frame; an error once the webcam is gone or not streaming,
+ * as vb2 says. The events known before waiting: their count. */
+static int eventsNow(struct pollfd* fds, nfds_t count, int* any)
 {
-    int errors = 0;
+    int events = 0;
     *any = 0;
     for (nfds_t i = 0; i < count; ++i) {
         if (!deviceOf(fds[i].fd))
             continue;
         *any = 1;
         pthread_mutex_lock(&lock);
-        const struct Device* d = deviceOf(fds[i].fd);
-        const int bad = !d || !plugged(d->node) || !d->streaming;
+        struct Device* d = deviceOf(fds[i].fd);
+        if (d && plugged(d->node) && d->streaming)
+            collect(d, fds[i].fd);
+        short revents = 0;
+        if (!d || !plugged(d->node) || !d->streaming)
+            revents = POLLERR;
+        else if (d->ready > 0)
+            revents = (short)(fds[i].events & (POLLIN | POLLRDNORM));
         pthread_mutex_unlock(&lock);
-        if (bad) {
-            fds[i].revents = POLLERR;
-            ++errors;
+        if (revents) {
+            fds[i].revents = revents;
+            ++events;
         }
     }
-    return errors;
+    return events;
 }
 
 static int afterPoll(struct pollfd* fds, nfds_t count, int r)
@@ -966,11 +999,13 @@ static int afterPoll(struct pollfd* fds, nfds_t count, int r)
     for (nfds_t i = 0; i < count; ++i) {
         if (deviceOf(fds[i].fd)) {
             pthread_mutex_lock(&lock);
-            const struct Device* d = deviceOf(fds[i].fd);
+            struct Device* d = deviceOf(fds[i].fd);
+            if (d && plugged(d->node) && d->streaming)
+                collect(d, fds[i].fd);
             if (!d || !plugged(d->node) || !d->streaming)
                 fds[i].revents = POLLERR;
-            else if (fds[i].revents & POLLIN)
-                fds[i].revents = (short)((fds[i].revents & ~POLLOUT) | POLLRDNORM);
+            else
+                fds[i].revents = d->ready > 0 ? (short)(fds[i].events & (POLLIN | POLLRDNORM)) : 0;
             pthread_mutex_unlock(&lock);
         }
         ready += fds[i].revents != 0;
@@ -981,8 +1016,7 @@ static int afterPoll(struct pollfd* fds, nfds_t count, int r)
 int poll(struct pollfd* fds, nfds_t count, int timeout)
 {
     int any = 0;
-    const int errors = pollErrors(fds, count, &any);
-    if (errors > 0)
+    if (eventsNow(fds, count, &any) > 0)
         return afterPoll(fds, count, REAL("poll", int (*)(struct pollfd*, nfds_t, int))(fds, count, 0));
     const int r = REAL("poll", int (*)(struct pollfd*, nfds_t, int))(fds, count, timeout);
     return any ? afterPoll(fds, count, r) : r;
@@ -992,8 +1026,7 @@ int ppoll(struct pollfd* fds, nfds_t count, const struct timespec* timeout, cons
 {
     typedef int (*PpollFn)(struct pollfd*, nfds_t, const struct timespec*, const sigset_t*);
     int any = 0;
-    const int errors = pollErrors(fds, count, &any);
-    if (errors > 0) {
+    if (eventsNow(fds, count, &any) > 0) {
         const struct timespec zero = {0, 0};
         return afterPoll(fds, count, REAL("ppoll", PpollFn)(fds, count, &zero, mask));
     }
