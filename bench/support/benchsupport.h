@@ -130,9 +130,11 @@ struct PreviewWindow {
 };
 
 // Starts `program` with `args` in `env`, waits (ten seconds at most) for its first frame in
-// the log `frames` counts, lets it run two seconds, then measures over `seconds`; stops it.
+// the log `frames` counts, lets it run two seconds, then measures over `seconds`, calling
+// `window` at its start (true) and end (false); stops it.
 PreviewWindow measurePreview(const QString& program, const QStringList& args,
                              const QProcessEnvironment& env, LogCounter& frames, int seconds,
-                             const std::vector<qint64>& servers = {});
+                             const std::vector<qint64>& servers = {},
+                             const std::function<void(bool start)>& window = {});
 
 }  // namespace bench
