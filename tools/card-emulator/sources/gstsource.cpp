@@ -115,6 +115,10 @@ bool GstSource::build(std::string& error)
         pipeline = nullptr;
         return false;
     }
+    // A device's frames come at the device's pace: waiting on the clock for each one only
+    // holds up the thread that takes the next, and the device drops what it cannot queue.
+    if (kind == Device)
+        g_object_set(sink, "sync", FALSE, nullptr);
     GstAppSinkCallbacks callbacks;
     std::memset(&callbacks, 0, sizeof callbacks);
     callbacks.new_sample = [](GstAppSink* s, gpointer self) {
