@@ -47,7 +47,7 @@ install_cross_packages() {
 sysroot_packages=(
   libc6-dev libstdc++-12-dev
   qt6-base-dev qt6-qpa-plugins libqt6svg6 qt6-image-formats-plugins
-  libfuse3-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libexif-dev
+  libfuse3-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libexif-dev libjpeg-dev
 )
 
 # make_sysroot ARCH DIR: the target's packages unpacked into DIR (mmdebstrap, from the host's
