@@ -19,12 +19,14 @@
 
 class CameraDevice;
 class CardSlot;
+class FormScaler;
 class MyFrame;
-class PreviewPainter;
 class QCloseEvent;
 class QKeyEvent;
+class QResizeEvent;
 class QTimerEvent;
 class SystemServices;
+class ViewFinder;
 
 // The nodes and folders the window talks to; tests point them at their own.
 struct CameraPaths {
@@ -152,7 +154,7 @@ public:
     const CycleState& cycle() const { return state; }
     int screenSaverLevel() const;
     const CameraDevice& device() const { return *cardDevice; }
-    const QImage& previewFrame() const { return *previewImage; }
+    const QImage& previewFrame() const;
     const QImage& captureFrame() const { return *captureImage; }
     QWidget* viewfinder() const { return viewfinderWidget; }
     MyFrame* fullScreenFrame() const { return fullScreenWidget.get(); }
@@ -162,6 +164,7 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void changeEvent(QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
     // Restores the full-screen viewfinder instead of activating the window while it is on.
     void setActiveWindow();
 
@@ -186,6 +189,10 @@ private:
     // Re-creates the capture image at the size of the current format.
     void makeCaptureImage();
     bool isShowingPreview() const;
+    // The viewfinder for the screen and the widget that shows the preview now.
+    void chooseViewFinder();
+    // The size the widget showing the preview was laid out for.
+    QSize viewfinderBase() const;
 
     const CameraPaths paths;
     // Before the device: the slot outlives every link it opened.
@@ -197,15 +204,15 @@ private:
     int32_t rootDevice = -1;
 
     // Owned; torn down in the destructor in this order after the settings are written:
-    // images, full-screen frame, device.
-    std::unique_ptr<QImage> previewImage;
+    // viewfinder and image, full-screen frame, device.
+    std::unique_ptr<ViewFinder> viewFinder;
     std::unique_ptr<QImage> captureImage;
     std::unique_ptr<MyFrame> fullScreenWidget;
     std::unique_ptr<CameraDevice> cardDevice;
     std::unique_ptr<PictureWriter> pictureWriter;
 
     QWidget* viewfinderWidget = nullptr; // "Frame1" or the full-screen frame
-    PreviewPainter* previewPainter = nullptr; // child of the window
+    std::unique_ptr<FormScaler> formScaler;
     SystemServices* services = nullptr;       // child of the window
     QPixmap mirrorIcons[2];
     QPixmap directionIcons[2];
