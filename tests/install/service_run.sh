@@ -45,6 +45,10 @@ if command -v systemctl >/dev/null; then
     [ -L "$wants" ] || fail "systemctl enable made no link $wants"
 fi
 umount /etc/systemd/system /var/lib/systemd
+# The postinst made the service's account (sysusers.d): no root, a member of group video.
+account=$(getent passwd orvane-card) || fail "installing the package made no account orvane-card"
+[ "$(cut -d: -f3 <<<"$account")" -ne 0 ] || fail "orvane-card is root"
+id -nG orvane-card | grep -qw video || fail "orvane-card is not in group video"
 
 # ---- the service, started as systemd starts it -------------------------------------------
 
@@ -59,18 +63,22 @@ while IFS= read -r line; do
     if [[ "$value" =~ ^\"(.*)\"$ || "$value" =~ ^\'(.*)\'$ ]]; then value=${BASH_REMATCH[1]}; fi
     settings[$key]=$value
 done </etc/default/orvane-camera-card
-# ExecStart=: words split at blanks; %t is /run, ${NAME} one word of the setting's value.
-command=()
-for word in $unit_exec_start; do
-    word=${word//%t//run}
-    case "$word" in
-    *\"* | *\'* | *\$[A-Za-z]*) fail "ExecStart word '$word' is beyond this test's expansion" ;;
-    esac
-    while [[ "$word" =~ \$\{([A-Za-z_][A-Za-z0-9_]*)\} ]]; do
-        word=${word/"${BASH_REMATCH[0]}"/"${settings[${BASH_REMATCH[1]}]-}"}
+# A command line of the unit into the array command: words split at blanks, a leading "-"
+# (failure ignored) dropped; %t is /run, ${NAME} one word of the setting's value.
+unit_command() {
+    local word
+    command=()
+    for word in ${1#-}; do
+        word=${word//%t//run}
+        case "$word" in
+        *\"* | *\'* | *\$[A-Za-z]*) fail "the unit's word '$word' is beyond this test's expansion" ;;
+        esac
+        while [[ "$word" =~ \$\{([A-Za-z_][A-Za-z0-9_]*)\} ]]; do
+            word=${word/"${BASH_REMATCH[0]}"/"${settings[${BASH_REMATCH[1]}]-}"}
+        done
+        command+=("$word")
     done
-    command+=("$word")
-done
+}
 # NoNewPrivileges= and CapabilityBoundingSet= as setpriv gives them.
 limits=(--inh-caps=-all)
 [ "$unit_no_new_privileges" = yes ] && limits+=(--no-new-privs)
@@ -82,10 +90,23 @@ if [ -n "$unit_capabilities" ]; then
     done
     limits+=(--bounding-set="$caps")
 fi
-echo "service_check: ExecStart ${command[*]}"
-setpriv "${limits[@]}" -- "${command[@]}" >"$scratch/emulator.out" 2>&1 &
-emulator=$!
-pids+=("$emulator")
+# The service as systemd starts it (ExecStart, with the unit's limits), in the background:
+# sets emulator.
+start_service() {
+    unit_command "$unit_exec_start"
+    echo "service_check: ExecStart ${command[*]}"
+    setpriv "${limits[@]}" -- "${command[@]}" >"$scratch/emulator.out" 2>&1 &
+    emulator=$!
+    pids+=("$emulator")
+}
+# Ends it as systemd stops it: SIGTERM, then ExecStopPost as root.
+stop_service() {
+    terminate "$emulator"
+    [ "$term_status" -eq 0 ] || { cat "$scratch/emulator.out" >&2; fail "the service ended with status $term_status"; }
+    unit_command "$unit_exec_stop_post"
+    "${command[@]}" || fail "ExecStopPost ${command[*]} failed"
+}
+start_service
 for waited in $(seq 100); do
     [ -e /dev/orvane_vdc ] && [ -e /dev/orvane_buz ] && break
     alive "$emulator" || break
@@ -93,6 +114,20 @@ for waited in $(seq 100); do
 done
 [ -e /dev/orvane_vdc ] && [ -e /dev/orvane_buz ] ||
     { cat "$scratch/emulator.out" >&2; fail "the service linked no card into /dev"; }
+# Serving, it is the service's account with no capability and no way back to root.
+grep -E '^(Uid|Gid|Groups|CapInh|CapPrm|CapEff|CapBnd|CapAmb|NoNewPrivs):' "/proc/$emulator/status" \
+    >"$scratch/emulator.status"
+sed 's/^/service_check: the serving emulator: /' "$scratch/emulator.status"
+card_uid=$(id -u orvane-card)
+grep -qP "^Uid:\t$card_uid\t$card_uid\t$card_uid\t$card_uid\$" "$scratch/emulator.status" ||
+    fail "the serving emulator is not orvane-card"
+grep -qP "^Gid:\t(\d+)\t\1\t\1\t\1\$" "$scratch/emulator.status" &&
+    ! grep -qP "^Gid:\t0\t" "$scratch/emulator.status" || fail "the serving emulator's group is root's"
+grep -qP "^Groups:.*\b$(getent group video | cut -d: -f3)\b" "$scratch/emulator.status" ||
+    fail "the serving emulator is not in group video"
+for cap in CapInh CapPrm CapEff CapAmb; do
+    grep -qP "^$cap:\t0+\$" "$scratch/emulator.status" || fail "the serving emulator holds capabilities ($cap)"
+done
 for node in /dev/orvane_vdc /dev/orvane_buz; do
     [ "$(stat -L -c '%U:%G %a' "$node")" = "root:video 660" ] ||
         fail "$node is $(stat -L -c '%U:%G %a' "$node"), not root:video 660"
@@ -194,8 +229,25 @@ fi
 
 # ---- the service stopped ----------------------------------------------------------------
 
-terminate "$emulator"
-[ "$term_status" -eq 0 ] || { cat "$scratch/emulator.out" >&2; fail "the service ended with status $term_status"; }
+card_mount=$(dirname "$control")
+stop_service
 [ ! -e /dev/orvane_vdc ] && [ ! -L /dev/orvane_vdc ] && [ ! -L /dev/orvane_buz ] ||
     fail "the links stayed in /dev after the service stopped"
-echo "service_check: the service linked the card, served it to $user and removed its links"
+! mountpoint -q "$card_mount" || fail "the card stayed mounted at $card_mount after the service stopped"
+echo "service_check: the service linked the card, served it to $user, and its links and mount went"
+
+# ---- a source file the service's account may not read ----------------------------------
+
+mkdir -m 0700 "$scratch/private"
+cp "$scratch/scene.png" "$scratch/private/"
+settings[SOURCE]=image:$scratch/private/scene.png
+start_service
+for waited in $(seq 100); do
+    grep -q 'source error' "$scratch/emulator.out" && break
+    alive "$emulator" || break
+    sleep 0.1
+done
+grep -q "source error .*private/scene.png.*Permission denied" "$scratch/emulator.out" ||
+    { cat "$scratch/emulator.out" >&2; fail "no source error in the journal for a file the service may not read"; }
+echo "service_check: the journal says: $(grep -m1 'source error' "$scratch/emulator.out")"
+stop_service
