@@ -107,8 +107,9 @@ stop_service() {
     "${command[@]}" || fail "ExecStopPost ${command[*]} failed"
 }
 start_service
+# "ready" comes once it serves, root given up.
 for waited in $(seq 100); do
-    [ -e /dev/orvane_vdc ] && [ -e /dev/orvane_buz ] && break
+    grep -q '^ready' "$scratch/emulator.out" && break
     alive "$emulator" || break
     sleep 0.1
 done
