@@ -134,7 +134,7 @@ done
 # may lie under /tmp or in a folder the user may not enter, it comes along into the scratch.
 install -m 0755 -D "$probe" "$scratch/bin/install_probe"
 probe=$scratch/bin/install_probe
-export scratch root home user probe wayland_leg
+export scratch root home user probe wayland_leg source_dir
 unshare --mount --net --propagation private -- bash "$(dirname "$0")/service_run.sh" \
     || fail "the run failed (above)"
 [ "$wayland_leg" = yes ] || skip "X leg passed; weston leg not run: $missing not found (scripts/packages.sh)"

@@ -3,6 +3,8 @@
 # through the environment. Prints the counter it read and exits non-zero on the first fault.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
+# The virtual PDA's screen (read before /tmp, where the checkout may lie, is covered).
+source "$source_dir/scripts/virtual-pda"
 fail() { echo "service_check: $*" >&2; exit 1; }
 pids=()
 finish() {
@@ -186,23 +188,21 @@ camera_leg() {
 
 # The X leg: a 24-bit display, no window manager, the window where X puts it.
 # X's abstract socket is the network namespace's: the run has one of its own.
-# The server picks a free display itself: another run's lock in /tmp is never ours.
-"${user_command[@]}" Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp \
-    3>"$scratch/display" >"$scratch/xvfb.out" 2>&1 &
-pids+=($!)
-for waited in $(seq 100); do [ -s "$scratch/display" ] && break; sleep 0.1; done
-[ -s "$scratch/display" ] || { cat "$scratch/xvfb.out" >&2; fail "Xvfb did not start"; }
-display=:$(head -n 1 "$scratch/display")
+pda_as_user=("${user_command[@]}")
+pda_start_xvfb 800x600x24 "$scratch/out" || fail "Xvfb did not start"
+pids+=("$pda_xvfb_pid")
+display=$pda_display
+xauthority=$pda_xauthority
 window_at() {
     local id geometry
-    id=$(as_user DISPLAY="$display" timeout 5 xdotool search --onlyvisible --name '^Camera$' 2>/dev/null | head -n 1)
+    id=$(as_user DISPLAY="$display" XAUTHORITY="$xauthority" timeout 5 xdotool search --onlyvisible --name '^Camera$' 2>/dev/null | head -n 1)
     [ -n "$id" ] || return 1
-    geometry=$(as_user DISPLAY="$display" xdotool getwindowgeometry --shell "$id") || return 1
+    geometry=$(as_user DISPLAY="$display" XAUTHORITY="$xauthority" xdotool getwindowgeometry --shell "$id") || return 1
     window_x=$(sed -n 's/^X=//p' <<<"$geometry")
     window_y=$(sed -n 's/^Y=//p' <<<"$geometry")
 }
-screenshot() { as_user DISPLAY="$display" timeout 5 import -window root "$1" 2>/dev/null; }
-camera_leg x11 DISPLAY="$display"
+screenshot() { as_user DISPLAY="$display" XAUTHORITY="$xauthority" timeout 5 import -window root "$1" 2>/dev/null; }
+camera_leg x11 DISPLAY="$display" XAUTHORITY="$xauthority"
 
 # The weston leg: weston drawing with pixman (so that it can be photographed) into a window
 # on the X leg's 24-bit display, whose kiosk shell fills its 240x320 output with the
@@ -211,7 +211,7 @@ camera_leg x11 DISPLAY="$display"
 if [ "$wayland_leg" = yes ]; then
     runtime=$scratch/out/runtime
     as_user mkdir -m 0700 "$runtime"
-    "${user_command[@]}" XDG_RUNTIME_DIR="$runtime" DISPLAY="$display" weston --backend=x11-backend.so --shell=kiosk-shell.so \
+    "${user_command[@]}" XDG_RUNTIME_DIR="$runtime" DISPLAY="$display" XAUTHORITY="$xauthority" weston --backend=x11-backend.so --shell=kiosk-shell.so \
         --socket=wayland-7 --width=240 --height=320 --use-pixman --debug >"$scratch/weston.out" 2>&1 &
     pids+=($!)
     for waited in $(seq 50); do [ -S "$runtime/wayland-7" ] && break; sleep 0.1; done
