@@ -8,6 +8,7 @@ camera_packages=(
   qt6-tools-dev qt6-l10n-tools
   xvfb x11-utils imagemagick xdotool
   qt6-wayland qt6-base-private-dev libwayland-dev libwayland-bin wayland-protocols weston
+  sway phoc grim
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-tools
   libexif-dev exif
@@ -48,7 +49,7 @@ sysroot_packages=(
   libc6-dev libstdc++-12-dev
   qt6-base-dev qt6-base-private-dev libxkbcommon-dev qt6-qpa-plugins libqt6svg6
   qt6-image-formats-plugins libwayland-dev wayland-protocols
-  libfuse3-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libexif-dev
+  libfuse3-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libexif-dev libjpeg-dev
 )
 
 # make_sysroot ARCH DIR: the target's packages unpacked into DIR (mmdebstrap, from the host's

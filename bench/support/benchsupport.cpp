@@ -53,6 +53,8 @@ bool CardEmulator::start(const QString& folder, const QString& mount, const QStr
                      QString::number(frameMs)};
     if (!owner.isEmpty())
         args << QStringLiteral("--owner") << owner;
+    args += extra;
+    process.setProcessEnvironment(environment);
     process.start(folder + QStringLiteral("/camera-card-emulator"), args);
     if (!process.waitForStarted(5000) || !process.waitForReadyRead(5000)
         || !process.readAllStandardOutput().contains("ready")) {
@@ -382,7 +384,8 @@ bool startWeston(QProcess& weston, const QString& runtime, QString* reason)
 
 PreviewWindow measurePreview(const QString& program, const QStringList& args,
                              const QProcessEnvironment& env, LogCounter& frames, int seconds,
-                             const std::vector<qint64>& servers)
+                             const std::vector<qint64>& servers,
+                             const std::function<void(bool start)>& window)
 {
     PreviewWindow w;
     QProcess process;
@@ -404,15 +407,19 @@ PreviewWindow measurePreview(const QString& program, const QStringList& args,
         const long first = frames.update();
         const double ownFirst = cpuMs(process.processId());
         const double serverFirst = servers.empty() ? 0 : cpuMs(servers);
-        QElapsedTimer window;
-        window.start();
+        if (window)
+            window(true);
+        QElapsedTimer clock;
+        clock.start();
         QThread::msleep(unsigned(seconds) * 1000);
+        if (window)
+            window(false);
         const long last = frames.update();
         const double ownLast = cpuMs(process.processId());
         const double serverLast = servers.empty() ? 0 : cpuMs(servers);
         const double n = double(last - first);
         if (n > 0 && ownFirst >= 0 && ownLast >= 0) {
-            w.fps = n / (double(window.nsecsElapsed()) / 1e9);
+            w.fps = n / (double(clock.nsecsElapsed()) / 1e9);
             w.cpuMs = (ownLast - ownFirst) / n;
             if (!servers.empty() && serverFirst >= 0 && serverLast >= 0)
                 w.serverMs = (serverLast - serverFirst) / n;

@@ -31,6 +31,11 @@ public:
                const QString& owner = {});
     void stop();
     QString node() const { return mountPath + QStringLiteral("/vdc"); }
+    qint64 pid() const { return process.processId(); }
+
+    // Set before start(): more arguments (a --source) and the emulator's environment.
+    QStringList extra;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
 
 private:
     QProcess process;
@@ -125,9 +130,11 @@ struct PreviewWindow {
 };
 
 // Starts `program` with `args` in `env`, waits (ten seconds at most) for its first frame in
-// the log `frames` counts, lets it run two seconds, then measures over `seconds`; stops it.
+// the log `frames` counts, lets it run two seconds, then measures over `seconds`, calling
+// `window` at its start (true) and end (false); stops it.
 PreviewWindow measurePreview(const QString& program, const QStringList& args,
                              const QProcessEnvironment& env, LogCounter& frames, int seconds,
-                             const std::vector<qint64>& servers = {});
+                             const std::vector<qint64>& servers = {},
+                             const std::function<void(bool start)>& window = {});
 
 }  // namespace bench

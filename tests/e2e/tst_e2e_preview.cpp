@@ -2,6 +2,7 @@
 // going away and coming back, injected faults, and what a run leaves at its end. Each case
 // is one run of the application on its own virtual PDA (see virtualpda.h).
 #include "e2e/camerarun.h"
+#include "support/scene.h"
 
 #include <QImage>
 #include <QtTest>
@@ -20,6 +21,8 @@ private slots:
     void cardAbsentAndBack_data();
     void cardAbsentAndBack();
     void busyCardGetsNoFrameReads();
+    void webcam_data();
+    void webcam();
     void faultsLeaveThePreviewRunning_data();
     void faultsLeaveThePreviewRunning();
 };
@@ -278,4 +281,90 @@ void TestE2ePreview::faultsLeaveThePreviewRunning()
 
 
 QTEST_GUILESS_MAIN(TestE2ePreview)
+// ---- a webcam as the card's picture ---------------------------------------------------------
+
+void TestE2ePreview::webcam_data()
+{
+    QTest::addColumn<QString>("webcams");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("node");   // the one that delivers
+    QTest::addColumn<QString>("event");  // "", "held" or "unplugged"
+
+    QTest::newRow("auto: the capture node, never the metadata node")
+        << "/dev/video0=meta;/dev/video1=laptop" << "auto" << "/dev/video1" << "";
+    QTest::newRow("held by another program, then let go")
+        << "/dev/video0=laptop" << "v4l2:/dev/video0" << "/dev/video0" << "held";
+    QTest::newRow("unplugged mid-stream, plugged back")
+        << "/dev/video0=cheap" << "v4l2:/dev/video0" << "/dev/video0" << "unplugged";
+}
+
+// What the user sees with a webcam as the card's picture: the preview, the card missing
+// while the webcam cannot deliver and back by itself when it can, and the picture upright.
+void TestE2ePreview::webcam()
+{
+    QFETCH(QString, webcams);
+    QFETCH(QString, source);
+    QFETCH(QString, node);
+    QFETCH(QString, event);
+
+    VirtualPda pda;
+    const QString held = pda.dir.path() + "/held";
+    if (event == "held")
+        VirtualPda::writeFile(held, {});
+    const QString reason = pda.addWebcams(webcams, held);
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason));
+    pda.emulatorArguments = {"--source", source};
+    // The camera sees a card that never delivered a frame as missing: opened once a second,
+    // polled, closed.
+    const auto missingFrom = [&](int from) -> QString {
+        if (!waitFor([&] { return count(pda.log(), from, "close") >= 2; }, 5000))
+            return QStringLiteral("not closed twice:\n") + pda.log().mid(from).join('\n');
+        const QStringList lines = pda.log();
+        for (int i = indexFrom(lines, from, "close"); i >= 0 && i < lines.size(); ++i) {
+            if (isFrameRead(lines[i]))
+                return context(lines, i);
+        }
+        return {};
+    };
+    if (event == "held") {
+        QVERIFY(pda.ready() && pda.startEmulator());
+        QVERIFY(pda.startCamera());
+        const QString missing = missingFrom(0);
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
+        const QStringList errors = pda.log().filter("source error");
+        QVERIFY2(errors.size() == 1 && errors.first().contains("busy"),
+                 qPrintable(pda.log().join('\n')));
+        const int released = int(pda.log().size());
+        QVERIFY(QFile::remove(held));
+        QVERIFY(waitForFrames(pda, released, 3, 8000));
+    } else {
+        QVERIFY(startPreview(pda));
+    }
+    const QStringList sources = pda.log().filter(QRegularExpression("^source (auto|v4l2)"));
+    const QString mode = "source v4l2:" + node + " YUYV 640x480 30/1";
+    QStringList expected{mode};
+    if (source == "auto")
+        expected << "source auto v4l2:" + node;
+    QCOMPARE(sources, expected);
+
+    if (event == "unplugged") {
+        const int from = int(pda.log().size());
+        QVERIFY(VirtualPda::plugWebcam(node, false));
+        const QString missing = missingFrom(from);
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
+        const int back = int(pda.log().size());
+        QVERIFY(VirtualPda::plugWebcam(node, true));
+        QVERIFY(waitForFrames(pda, back, 3, 8000));
+    }
+
+    QVERIFY(pda.control("shutter"));
+    const QString picture = pda.picturesDir() + "/pic0001.jpg";
+    QImage taken;
+    QVERIFY(waitFor([&] { return QFile::exists(picture) && taken.load(picture); }, 8000));
+    const QString problem = sceneProblem(taken);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(pda.terminateCamera(), 0);
+}
+
 #include "tst_e2e_preview.moc"

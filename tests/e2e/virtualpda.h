@@ -109,6 +109,8 @@ public:
     {
         stopProcess(camera, 10000);
         stopProcess(emulator, 5000);
+        for (const QString& node : webcamNodes)
+            QFile::remove(node);
         if (mounted)
             ::umount2(QFile::encodeName(storage).constData(), MNT_DETACH);
     }
@@ -134,6 +136,35 @@ public:
             return true;
         qWarning("emulator did not come up: %s", out.constData());
         return false;
+    }
+
+    // Stand-in webcams for the emulator, "/dev/video0=meta;/dev/video1=laptop" (modes as
+    // tools/devices/webcam_shim.c takes them), their nodes made in the PDA's own /dev; a
+    // node removed is a webcam unplugged. While `heldFile` exists another program holds them.
+    // Empty when done, else why not.
+    QString addWebcams(const QString& spec, const QString& heldFile = {})
+    {
+        if (const QString outside = outsideVirtualPda(); !outside.isEmpty())
+            return outside;
+        const QString shim = qEnvironmentVariable("CAMERA_BUILD_DIR") + "/tools/devices/liborvane_webcam.so";
+        if (!QFile::exists(shim))
+            return QStringLiteral("no %1 (target orvane_webcam not built)").arg(shim);
+        preload(emulatorEnv, shim);
+        emulatorEnv.insert("WEBCAM_SHIM", spec);
+        if (!heldFile.isEmpty())
+            emulatorEnv.insert("WEBCAM_SHIM_HELD", heldFile);
+        for (const QString& node : spec.split(';')) {
+            webcamNodes << node.section('=', 0, 0);
+            if (!plugWebcam(webcamNodes.last(), true))
+                return QStringLiteral("cannot make ") + webcamNodes.last();
+        }
+        return {};
+    }
+
+    static bool plugWebcam(const QString& node, bool in)
+    {
+        QFile f(node);
+        return in ? f.open(QIODevice::WriteOnly) : f.remove();
     }
 
     // The environment the camera runs in, with `cameraEnv` added.
@@ -247,6 +278,9 @@ public:
     mode_t cameraUmask = 022;
     QString errorFile;  // where the camera's standard error goes, else to ours
     QProcessEnvironment cameraEnv;  // added to (or replacing) the camera's environment
+    QStringList emulatorArguments;  // added to the emulator's command line
+    QProcessEnvironment emulatorEnv = QProcessEnvironment::systemEnvironment();
+    QStringList webcamNodes;  // made by addWebcams, removed at the end
 
 private:
     bool startEmulatorOnce(QByteArray& out)
@@ -255,6 +289,8 @@ private:
         emulator.setProgram(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera-card-emulator");
         emulator.setArguments({"--mount", mountDir, "--owner", cardOwner, "--link",
                                "--log", logPath, "--frame-ms", "10"});
+        emulator.setArguments(emulator.arguments() + emulatorArguments);
+        emulator.setProcessEnvironment(emulatorEnv);
         emulator.setProcessChannelMode(QProcess::MergedChannels);
         dieWithParent(emulator);
         emulator.start();

@@ -53,6 +53,7 @@ public:
         QStringList args{"--mount", mountPath, "--log", logPath, "--frame-ms", "0"};
         args += extra;
         process.setProgram(emulatorPath());
+        process.setProcessEnvironment(environment);
         process.setArguments(args);
         process.setProcessChannelMode(QProcess::SeparateChannels);
         process.start();
@@ -86,6 +87,9 @@ public:
             process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
         return stoppedCleanly;
     }
+
+    // What the emulator starts with: the test's own environment unless changed.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
 
     QByteArray node(const char* name) const { return (mountPath + '/' + name).toLocal8Bit(); }
 

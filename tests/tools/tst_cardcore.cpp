@@ -5,6 +5,7 @@
 #include "tools/card-emulator/core/picturerenderer.h"
 #include "tools/card-emulator/core/scene.h"
 #include "tools/card-emulator/sources/autosource.h"
+#include "tools/card-emulator/sources/webcammode.h"
 
 #include <QtTest>
 
@@ -167,6 +168,8 @@ private slots:
     void rotationOrder();
     void logLines();
     void autoSourceFollowsWebcams();
+    void webcamModeChoice_data();
+    void webcamModeChoice();
 };
 
 void TestCardCore::nodeCommands_data()
@@ -754,6 +757,88 @@ void TestCardCore::autoSourceFollowsWebcams()
     }));
     source.stop();
     QVERIFY(source.failure().empty());
+}
+
+// "YUYV 640x480@30, MJPG 1280x720@15/2": the modes as a webcam lists them.
+std::vector<WebcamMode> webcamModes(const QString& list)
+{
+    std::vector<WebcamMode> modes;
+    const QRegularExpression form("^(\\w+) (\\d+)x(\\d+)@(\\d+)(?:/(\\d+))?$");
+    for (const QString& item : list.split(',', Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch m = form.match(item.trimmed());
+        if (!m.hasMatch())
+            qFatal("not a mode: %s", qPrintable(item));
+        WebcamMode mode;
+        mode.format = m.captured(1).toStdString();
+        mode.raw = mode.format != "MJPG";
+        mode.width = m.captured(2).toInt();
+        mode.height = m.captured(3).toInt();
+        mode.rateNum = m.captured(4).toInt();
+        mode.rateDen = m.captured(5).isEmpty() ? 1 : m.captured(5).toInt();
+        modes.push_back(mode);
+    }
+    return modes;
+}
+
+void TestCardCore::webcamModeChoice_data()
+{
+    QTest::addColumn<QString>("modes");
+    QTest::addColumn<QString>("chosen");  // empty: none
+    QTest::addColumn<QString>("scaled");  // the size the frames are scaled to
+
+    const QString laptop = "YUYV 1920x1080@5, YUYV 1280x720@10, YUYV 640x480@30, "
+                           "MJPG 1920x1080@30, MJPG 1280x720@30, MJPG 640x480@30";
+    QTest::newRow("laptop webcam") << laptop << "YUYV 640x480 30/1" << "640x480";
+    QTest::newRow("cheap, raw only")
+        << "YUYV 1280x720@15/2, YUYV 640x480@30" << "YUYV 640x480 30/1" << "640x480";
+    QTest::newRow("motion JPEG only")
+        << "MJPG 1920x1080@30, MJPG 1280x720@30, MJPG 640x480@30" << "MJPG 640x480 30/1"
+        << "640x480";
+    QTest::newRow("1080p motion JPEG alone")
+        << "MJPG 1920x1080@30" << "MJPG 1920x1080 30/1" << "854x480";
+    QTest::newRow("raw reaches the rate only larger")
+        << "MJPG 640x480@30, YUYV 1280x720@30" << "YUYV 1280x720 30/1" << "854x480";
+    QTest::newRow("only motion JPEG reaches the rate")
+        << "YUYV 1280x720@10, MJPG 1280x720@30, YUYV 640x480@15" << "MJPG 1280x720 30/1"
+        << "854x480";
+    QTest::newRow("a faster mode beats a smaller one")
+        << "YUYV 640x480@15, YUYV 800x600@30" << "YUYV 800x600 30/1" << "640x480";
+    QTest::newRow("16:9 at 640 does not cover")
+        << "YUYV 640x360@30, YUYV 1280x720@30" << "YUYV 1280x720 30/1" << "854x480";
+    QTest::newRow("one line short does not cover")
+        << "YUYV 640x479@30, YUYV 1024x768@15" << "YUYV 1024x768 15/1" << "640x480";
+    QTest::newRow("portrait covers 480x640")
+        << "YUYV 1080x1920@30, YUYV 480x640@30" << "YUYV 480x640 30/1" << "480x640";
+    QTest::newRow("portrait scaled")
+        << "YUYV 1080x1920@30" << "YUYV 1080x1920 30/1" << "480x854";
+    QTest::newRow("fractional rates compared exactly")
+        << "YUYV 1280x720@15/2, YUYV 1920x1080@8/1" << "YUYV 1920x1080 8/1" << "854x480";
+    QTest::newRow("smaller webcam: its largest mode")
+        << "YUYV 320x240@30, YUYV 352x288@15, MJPG 352x288@30"
+        << "MJPG 352x288 30/1" << "352x288";
+    QTest::newRow("no modes") << "" << "" << "";
+}
+
+void TestCardCore::webcamModeChoice()
+{
+    QFETCH(QString, modes);
+    QFETCH(QString, chosen);
+    QFETCH(QString, scaled);
+    const std::vector<WebcamMode> list = webcamModes(modes);
+    const int index = chooseWebcamMode(list);
+    if (chosen.isEmpty()) {
+        QCOMPARE(index, -1);
+        return;
+    }
+    QVERIFY(index >= 0);
+    const WebcamMode& m = list[std::size_t(index)];
+    QCOMPARE(QString::fromStdString(describeMode(m)), chosen);
+    const FrameSize size = leastCoveringSize(m.width, m.height);
+    QCOMPARE(QStringLiteral("%1x%2").arg(size.width).arg(size.height), scaled);
+    // The order a webcam lists its modes in does not matter.
+    std::vector<WebcamMode> reversed(list.rbegin(), list.rend());
+    QCOMPARE(QString::fromStdString(describeMode(reversed[std::size_t(chooseWebcamMode(reversed))])),
+             chosen);
 }
 
 QTEST_GUILESS_MAIN(TestCardCore)

@@ -2,6 +2,7 @@
 // client where it can be: both sides must agree on the wire.
 #include "device/cameradevice.h"
 #include "tools/cardmount.h"
+#include "support/scene.h"
 #include "support/testaccount.h"
 #include "tools/testcard.h"
 
@@ -107,11 +108,19 @@ private slots:
     void failingSource();
     void sourceComesBack();
     void webcam();
+    void webcamStandIn_data();
+    void webcamStandIn();
+    void webcamHeldThenReleased();
+    void webcamUnpluggedAndBack();
     void autoWithoutWebcam();
 
 private:
     // The card anew with these emulator arguments.
     void restartWith(const QStringList& arguments);
+    // The card anew on a stand-in webcam at files/video0 with these modes; empty when it
+    // cannot run here, else why not.
+    QString restartWithWebcam(const QString& modes, const QString& heldFile = {});
+    QString webcamNode() const { return files.path() + "/video0"; }
     QString picturePath();
 
     CardMount* card = nullptr;
@@ -728,6 +737,113 @@ void TestCardMount::webcam()
     QVERIFY(device.sendGeometry(image, true, 480, 640, 256));
     QVERIFY(device.readFrame(image));
     QVERIFY(at(image, 240, 320) != 0x1234);
+}
+
+QString TestCardMount::restartWithWebcam(const QString& modes, const QString& heldFile)
+{
+    if (!haveGstreamer())
+        return QStringLiteral("this build has no GStreamer");
+    QFile node(webcamNode());
+    if (!node.exists() && !node.open(QIODevice::WriteOnly))
+        return QStringLiteral("cannot make ") + webcamNode();
+    delete card;
+    card = new CardMount;
+    card->environment.insert("LD_PRELOAD", WEBCAM_SHIM_LIBRARY);
+    card->environment.insert("WEBCAM_SHIM", webcamNode() + '=' + modes);
+    if (!heldFile.isEmpty())
+        card->environment.insert("WEBCAM_SHIM_HELD", heldFile);
+    if (!card->start({"--source", "v4l2:" + webcamNode()}))
+        return QStringLiteral("the emulator did not report ready");
+    return {};
+}
+
+// GStreamer's own v4l2src on a webcam at the Video4Linux interface: the mode taken for the
+// card, and the picture upright in the preview and in the largest capture, either way up.
+void TestCardMount::webcamStandIn_data()
+{
+    QTest::addColumn<QString>("modes");
+    QTest::addColumn<QString>("mode");  // as logged
+
+    QTest::newRow("laptop webcam") << "laptop" << "YUYV 640x480 30/1";
+    QTest::newRow("cheap, raw only") << "cheap" << "YUYV 640x480 30/1";
+    QTest::newRow("motion JPEG only") << "mjpeg1080" << "MJPG 640x480 30/1";
+    QTest::newRow("1080p motion JPEG alone") << "MJPG 1920x1080@30" << "MJPG 1920x1080 30/1";
+    QTest::newRow("720p raw at 7.5") << "YUYV 1280x720@7.5" << "YUYV 1280x720 15/2";
+}
+
+void TestCardMount::webcamStandIn()
+{
+    QFETCH(QString, modes);
+    QFETCH(QString, mode);
+    const QString reason = restartWithWebcam(modes);
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason));
+    CameraDevice device(card->node("vdc").constData());
+    QCOMPARE(device.readStatus(), int(CameraDevice::CardPresent));
+    QCOMPARE(card->logLines().filter("source ").value(0),
+             "source v4l2:" + webcamNode() + ' ' + mode);
+    struct Shape {
+        int width, height;
+    };
+    for (const Shape shape : {Shape{240, 160}, Shape{640, 480}, Shape{480, 640}}) {
+        QImage image(shape.width, shape.height, QImage::Format_RGB16);
+        image.fill(0x1234);
+        QVERIFY(device.sendGeometry(image, true, shape.width, shape.height, 256));
+        QVERIFY(device.readFrame(image));
+        const QString problem = sceneProblem(image.copy(0, 0, shape.width, shape.height));
+        QVERIFY2(problem.isEmpty(), qPrintable(QStringLiteral("%1x%2: %3")
+                                                   .arg(shape.width).arg(shape.height).arg(problem)));
+    }
+}
+
+// Another program holds the webcam: the card is absent and says why; once it lets go the
+// card finds the webcam by itself.
+void TestCardMount::webcamHeldThenReleased()
+{
+    const QString held = files.path() + "/held";
+    QFile holder(held);
+    QVERIFY(holder.open(QIODevice::WriteOnly));
+    const QString reason = restartWithWebcam("laptop", held);
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason));
+    CameraDevice device(card->node("vdc").constData());
+    QCOMPARE(device.readStatus(), 0);
+    const QStringList errors = card->logLines().filter("source error");
+    QVERIFY2(errors.size() == 1 && errors.first().contains("busy"),
+             qPrintable(card->logLines().join('\n')));
+    QVERIFY(holder.remove());
+    QVERIFY(waitUntil([&] { return device.readStatus() == int(CameraDevice::CardPresent); }, 5000));
+    QCOMPARE(card->logLines().filter("source ").last(), QString("source ok"));
+    QImage image = previewImage();
+    QVERIFY(device.sendGeometry(image, true, 240, 160, 256));
+    QVERIFY(device.readFrame(image));
+    QCOMPARE(sceneProblem(image.copy(0, 0, 240, 160)), QString());
+}
+
+// Unplugged while streaming: the card goes absent; plugged back, the same emulator
+// delivers again.
+void TestCardMount::webcamUnpluggedAndBack()
+{
+    const QString reason = restartWithWebcam("laptop");
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason));
+    CameraDevice device(card->node("vdc").constData());
+    QCOMPARE(device.readStatus(), int(CameraDevice::CardPresent));
+    QImage image = previewImage();
+    QVERIFY(device.sendGeometry(image, true, 240, 160, 256));
+    QVERIFY(device.readFrame(image));
+    QVERIFY(QFile::remove(webcamNode()));
+    QVERIFY(waitUntil([&] { return device.readStatus() == 0; }, 5000));
+    QVERIFY2(card->logLines().filter("source error").size() == 1,
+             qPrintable(card->logLines().join('\n')));
+    QFile node(webcamNode());
+    QVERIFY(node.open(QIODevice::WriteOnly));
+    node.close();
+    QVERIFY(waitUntil([&] { return device.readStatus() == int(CameraDevice::CardPresent); }, 5000));
+    QCOMPARE(card->logLines().filter("source ").last(), QString("source ok"));
+    QVERIFY(device.sendGeometry(image, true, 240, 160, 256));
+    QVERIFY(device.readFrame(image));
+    QCOMPARE(sceneProblem(image.copy(0, 0, 240, 160)), QString());
 }
 
 // --source auto on a machine without a webcam: the test card, and the log says so.

@@ -311,6 +311,12 @@ void readControl(fuse_req_t req, size_t size, off_t off)
         std::lock_guard<std::mutex> g(emu->lock);
         text = emu->state.describe();
     }
+    // The frames the source has delivered so far: what a reader can at most have seen.
+    if (emu->source) {
+        std::uint64_t number = 0;
+        emu->source->newest(number);
+        text += "source-frames " + std::to_string(number) + "\n";
+    }
     if (off < 0 || size_t(off) >= text.size()) {
         fuse_reply_buf(req, nullptr, 0);
         return;
@@ -676,7 +682,12 @@ int main(int argc, char** argv)
         std::lock_guard<std::mutex> g(emu->lock);
         emu->log.sourceChosen(which);
     };
-    if (!card::makeSource(options.source, emulator.source, sourceError, chosen)) {
+    const auto mode = [](const std::string& which) {
+        std::fprintf(stderr, "camera-card-emulator: source %s\n", which.c_str());
+        std::lock_guard<std::mutex> g(emu->lock);
+        emu->log.sourceMode(which);
+    };
+    if (!card::makeSource(options.source, emulator.source, sourceError, chosen, mode)) {
         std::fprintf(stderr, "camera-card-emulator: %s\n", sourceError.c_str());
         usage();
         return 2;

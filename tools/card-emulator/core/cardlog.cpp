@@ -150,4 +150,9 @@ void CardLog::sourceChosen(const std::string& which)
     line("source auto " + which);
 }
 
+void CardLog::sourceMode(const std::string& mode)
+{
+    line("source " + mode);
+}
+
 }  // namespace card

@@ -13,6 +13,8 @@
 //   source error <why>   the picture source failed: the card reports itself absent
 //   source ok            the source works again after a failure
 //   source auto <which>  --source auto took this source, e.g. "v4l2:/dev/video0", "pattern"
+//   source <device> <mode>  the mode a webcam was set to, e.g.
+//                        "source v4l2:/dev/video0 YUYV 640x480 30/1"
 // The buzzer's own open and close are not logged.
 #include "tools/card-emulator/core/cardstate.h"
 
@@ -42,6 +44,7 @@ public:
     void control(const char* data, std::size_t length, bool accepted);
     void source(bool working, const std::string& reason);
     void sourceChosen(const std::string& which);
+    void sourceMode(const std::string& mode);
 
     static const char* errorName(int error);
 

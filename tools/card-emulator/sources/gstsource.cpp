@@ -1,11 +1,15 @@
 #include "tools/card-emulator/sources/gstsource.h"
 
+#include "tools/card-emulator/sources/webcammode.h"
+
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
 #include <cstring>
 #include <mutex>
+#include <utility>
+#include <vector>
 #include <unistd.h>
 
 namespace card {
@@ -78,6 +82,7 @@ bool GstSource::build(std::string& error)
     case Device:
         // decodebin takes a webcam's motion JPEG as well as its raw formats.
         description = "v4l2src name=cardsrc ! capsfilter name=cardcaps ! decodebin ! "
+                      "videoscale ! capsfilter name=cardscale ! "
             + std::string(sinkTail);
         break;
     case Pipeline:
@@ -102,7 +107,7 @@ bool GstSource::build(std::string& error)
         gst_object_unref(src);
     }
     if (kind == Device)
-        preferLargestSize();
+        chooseMode();
     GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "cardsink");
     if (!sink) {
         error = "pipeline: no app sink";
@@ -110,6 +115,10 @@ bool GstSource::build(std::string& error)
         pipeline = nullptr;
         return false;
     }
+    // A device's frames come at the device's pace: waiting on the clock for each one only
+    // holds up the thread that takes the next, and the device drops what it cannot queue.
+    if (kind == Device)
+        g_object_set(sink, "sync", FALSE, nullptr);
     GstAppSinkCallbacks callbacks;
     std::memset(&callbacks, 0, sizeof callbacks);
     callbacks.new_sample = [](GstAppSink* s, gpointer self) {
@@ -120,36 +129,112 @@ bool GstSource::build(std::string& error)
     return true;
 }
 
-void GstSource::preferLargestSize()
+namespace {
+
+// A frame rate field: one fraction, a list of them, or a range (its top).
+void ratesOf(const GValue* value, std::vector<std::pair<int, int>>& rates)
 {
-    // A device left to itself often gives its default size, not its largest; a capture
-    // wants every pixel it has. The sizes are known once the device is open.
+    if (!value)
+        return;
+    if (GST_VALUE_HOLDS_FRACTION(value)) {
+        rates.emplace_back(gst_value_get_fraction_numerator(value),
+                           gst_value_get_fraction_denominator(value));
+    } else if (GST_VALUE_HOLDS_LIST(value)) {
+        for (guint i = 0; i < gst_value_list_get_size(value); ++i)
+            ratesOf(gst_value_list_get_value(value, i), rates);
+    } else if (GST_VALUE_HOLDS_FRACTION_RANGE(value)) {
+        ratesOf(gst_value_get_fraction_range_max(value), rates);
+    }
+}
+
+// A size field: one number, or a range (its top).
+int sizeOf(const GstStructure* st, const char* field)
+{
+    const GValue* value = gst_structure_get_value(st, field);
+    if (value && G_VALUE_HOLDS_INT(value))
+        return g_value_get_int(value);
+    if (value && GST_VALUE_HOLDS_INT_RANGE(value))
+        return gst_value_get_int_range_max(value);
+    return 0;
+}
+
+// Every mode of the device's caps that the card decodes: raw video and motion JPEG.
+std::vector<WebcamMode> modesOf(const GstCaps* caps)
+{
+    std::vector<WebcamMode> modes;
+    for (guint i = 0; caps && i < gst_caps_get_size(caps); ++i) {
+        const GstStructure* st = gst_caps_get_structure(caps, i);
+        WebcamMode mode;
+        if (gst_structure_has_name(st, "video/x-raw")) {
+            const char* format = gst_structure_get_string(st, "format");
+            if (!format)
+                continue;
+            mode.format = std::strcmp(format, "YUY2") == 0 ? "YUYV" : format;
+        } else if (gst_structure_has_name(st, "image/jpeg")) {
+            mode.format = "MJPG";
+            mode.raw = false;
+        } else {
+            continue;
+        }
+        mode.width = sizeOf(st, "width");
+        mode.height = sizeOf(st, "height");
+        std::vector<std::pair<int, int>> rates;
+        ratesOf(gst_structure_get_value(st, "framerate"), rates);
+        if (mode.width <= 0 || mode.height <= 0)
+            continue;
+        for (const auto& rate : rates) {
+            if (rate.first <= 0 || rate.second <= 0)
+                continue;
+            mode.rateNum = rate.first;
+            mode.rateDen = rate.second;
+            modes.push_back(mode);
+        }
+    }
+    return modes;
+}
+
+}  // namespace
+
+void GstSource::chooseMode()
+{
+    // A device left to itself gives its default mode, which may be its slowest or its
+    // largest; the modes are known once the device is open.
     if (gst_element_set_state(pipeline, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE)
         return;  // start() reports why
     GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "cardsrc");
     GstPad* pad = gst_element_get_static_pad(src, "src");
     GstCaps* caps = gst_pad_query_caps(pad, nullptr);
-    const GstStructure* best = nullptr;
-    long long bestArea = 0;
-    for (guint i = 0; caps && i < gst_caps_get_size(caps); ++i) {
-        const GstStructure* st = gst_caps_get_structure(caps, i);
-        int w = 0, h = 0;
-        if (gst_structure_get_int(st, "width", &w) && gst_structure_get_int(st, "height", &h)
-            && (long long)w * h > bestArea) {
-            best = st;
-            bestArea = (long long)w * h;
+    const std::vector<WebcamMode> modes = modesOf(caps);
+    const int chosen = chooseWebcamMode(modes);
+    if (chosen >= 0) {
+        const WebcamMode& m = modes[std::size_t(chosen)];
+        GstCaps* wanted = gst_caps_new_simple(m.raw ? "video/x-raw" : "image/jpeg", "width",
+                                              G_TYPE_INT, m.width, "height", G_TYPE_INT, m.height,
+                                              "framerate", GST_TYPE_FRACTION, m.rateNum,
+                                              m.rateDen, nullptr);
+        if (m.raw) {
+            gst_caps_set_simple(wanted, "format", G_TYPE_STRING,
+                                m.format == "YUYV" ? "YUY2" : m.format.c_str(), nullptr);
         }
-    }
-    if (best) {
-        int w = 0, h = 0;
-        gst_structure_get_int(best, "width", &w);
-        gst_structure_get_int(best, "height", &h);
-        GstCaps* wanted = gst_caps_new_simple(gst_structure_get_name(best), "width", G_TYPE_INT,
-                                              w, "height", G_TYPE_INT, h, nullptr);
         GstElement* filter = gst_bin_get_by_name(GST_BIN(pipeline), "cardcaps");
         g_object_set(filter, "caps", wanted, nullptr);
         gst_object_unref(filter);
         gst_caps_unref(wanted);
+        // Scaled before the conversion of the whole frame to the card's pixels.
+        const FrameSize size = leastCoveringSize(m.width, m.height);
+        GstCaps* scaled = gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, size.width,
+                                              "height", G_TYPE_INT, size.height,
+                                              "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1,
+                                              nullptr);
+        GstElement* scale = gst_bin_get_by_name(GST_BIN(pipeline), "cardscale");
+        g_object_set(scale, "caps", scaled, nullptr);
+        gst_object_unref(scale);
+        gst_caps_unref(scaled);
+        const std::string text = describe() + ' ' + describeMode(m);
+        if (text != reportedMode && modeChosen) {
+            reportedMode = text;
+            modeChosen(text);
+        }
     }
     if (caps)
         gst_caps_unref(caps);

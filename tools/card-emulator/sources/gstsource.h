@@ -1,10 +1,12 @@
 #pragma once
 // Frames from a GStreamer 1.x pipeline: a video file played in a loop, a Video4Linux device,
 // or any pipeline description. The pipeline ends in an app sink that keeps only the newest
-// frame, converted to the card's RGB 5-6-5 at the source's own size.
+// frame, converted to the card's RGB 5-6-5 at the source's own size; a device's frames are
+// first scaled down to the least size that covers the largest capture.
 #include "tools/card-emulator/core/framesource.h"
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -19,6 +21,10 @@ public:
     GstSource(Kind kind, std::string argument) : kind(kind), argument(std::move(argument)) {}
     ~GstSource() override;
 
+    // A device's mode as it is chosen, "v4l2:/dev/video0 YUYV 640x480 30/1", each time it
+    // differs from the last; called on the thread that starts the source.
+    void onModeChosen(std::function<void(const std::string&)> report) { modeChosen = std::move(report); }
+
     std::string describe() const override;
     bool start(std::string& error) override;
     void stop() override;
@@ -29,7 +35,7 @@ public:
 private:
     static int onSample(_GstAppSink* sink, void* self);
     bool build(std::string& error);
-    void preferLargestSize();
+    void chooseMode();
     // Runs while the pipeline plays; the only thread that changes it meanwhile.
     void watchBus();
     void restart();
@@ -40,6 +46,8 @@ private:
     _GstElement* pipeline = nullptr;
     std::thread watcher;
     std::atomic<bool> stopping{false};
+    std::function<void(const std::string&)> modeChosen;
+    std::string reportedMode;
 };
 
 }  // namespace card

@@ -13,7 +13,8 @@
 namespace card {
 
 bool makeSource(const std::string& description, std::unique_ptr<FrameSource>& source,
-                std::string& error, std::function<void(const std::string& which)> chosen)
+                std::string& error, std::function<void(const std::string& which)> chosen,
+                std::function<void(const std::string& mode)> mode)
 {
     source.reset();
     if (description == "pattern")
@@ -21,8 +22,10 @@ bool makeSource(const std::string& description, std::unique_ptr<FrameSource>& so
     if (description == "auto") {
         AutoSource::MakeDevice make = [](const std::string&) { return std::unique_ptr<FrameSource>(); };
 #ifdef CARD_HAVE_GSTREAMER
-        make = [](const std::string& node) -> std::unique_ptr<FrameSource> {
-            return std::make_unique<GstSource>(GstSource::Device, node);
+        make = [mode](const std::string& node) -> std::unique_ptr<FrameSource> {
+            auto device = std::make_unique<GstSource>(GstSource::Device, node);
+            device->onModeChosen(mode);
+            return device;
         };
 #endif
         if (!chosen)
@@ -44,8 +47,11 @@ bool makeSource(const std::string& description, std::unique_ptr<FrameSource>& so
 #ifdef CARD_HAVE_GSTREAMER
     if (kind == "video")
         source = std::make_unique<GstSource>(GstSource::Video, argument);
-    else if (kind == "v4l2")
-        source = std::make_unique<GstSource>(GstSource::Device, argument);
+    else if (kind == "v4l2") {
+        auto device = std::make_unique<GstSource>(GstSource::Device, argument);
+        device->onModeChosen(mode);
+        source = std::move(device);
+    }
     else if (kind == "gst")
         source = std::make_unique<GstSource>(GstSource::Pipeline, argument);
     if (source)

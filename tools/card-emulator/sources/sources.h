@@ -15,11 +15,13 @@ namespace card {
 
 // --source SOURCE: "pattern" gives no source (the synthetic scene); "image:FILE",
 // "video:FILE", "v4l2:DEVICE", "gst:PIPELINE" give theirs; "auto" the first webcam that
-// delivers, else the scene, telling `chosen` which it took. False with `error` for a
-// SOURCE that this build cannot serve.
+// delivers, else the scene, telling `chosen` which it took. A device tells `mode` the mode
+// it takes, "v4l2:/dev/video0 YUYV 640x480 30/1". False with `error` for a SOURCE that this
+// build cannot serve.
 bool makeSource(const std::string& description, std::unique_ptr<FrameSource>& source,
                 std::string& error,
-                std::function<void(const std::string& which)> chosen = {});
+                std::function<void(const std::string& which)> chosen = {},
+                std::function<void(const std::string& mode)> mode = {});
 
 // The SOURCE forms this build serves, one indented line each, for the usage text.
 std::string sourceHelp();
