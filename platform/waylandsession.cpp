@@ -51,8 +51,8 @@ public:
             for (QWindow* w : QGuiApplication::topLevelWindows())
                 inhibit(w);
         } else {
-            for (auto& [window, inhibitor] : inhibitors)
-                zwp_idle_inhibitor_v1_destroy(inhibitor);
+            for (auto& [window, held] : inhibitors)
+                zwp_idle_inhibitor_v1_destroy(held.inhibitor);
             inhibitors.clear();
         }
         wl_display_flush(display);
@@ -103,12 +103,16 @@ protected:
         if (!obj->isWindowType())
             return false;
         auto* window = static_cast<QWindow*>(obj);
+        // Qt destroys a window's wl_surface when it is hidden and makes a new one when it is
+        // shown, without a platform surface event: an inhibitor goes with the surface it was
+        // made for, and each exposed surface gets its own.
         if (event->type() == QEvent::Expose && inhibited) {
             inhibit(window);
             wl_display_flush(display);
-        } else if (event->type() == QEvent::PlatformSurface
-                   && static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType()
-                       == QPlatformSurfaceEvent::SurfaceAboutToBeDestroyed) {
+        } else if (event->type() == QEvent::Hide
+                   || (event->type() == QEvent::PlatformSurface
+                       && static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType()
+                           == QPlatformSurfaceEvent::SurfaceAboutToBeDestroyed)) {
             forget(window);
         }
         return false;
@@ -193,12 +197,21 @@ private:
 
     void inhibit(QWindow* window)
     {
-        if (window->parent() || !window->isVisible() || inhibitors.count(window))
+        if (window->parent() || !window->isVisible())
             return;
         wl_surface* surface = surfaceOf(window);
         if (!surface)
             return;
-        inhibitors[window] = zwp_idle_inhibit_manager_v1_create_inhibitor(idle, surface);
+        // A surface remade in one go may reuse the old one's memory, never its id: the
+        // compositor has not yet released that.
+        const uint32_t id = wl_proxy_get_id(reinterpret_cast<wl_proxy*>(surface));
+        const auto it = inhibitors.find(window);
+        if (it != inhibitors.end()) {
+            if (it->second.surface == surface && it->second.surfaceId == id)
+                return;
+            zwp_idle_inhibitor_v1_destroy(it->second.inhibitor);
+        }
+        inhibitors[window] = {surface, id, zwp_idle_inhibit_manager_v1_create_inhibitor(idle, surface)};
     }
 
     void forget(QWindow* window)
@@ -206,17 +219,23 @@ private:
         const auto it = inhibitors.find(window);
         if (it == inhibitors.end())
             return;
-        zwp_idle_inhibitor_v1_destroy(it->second);
+        zwp_idle_inhibitor_v1_destroy(it->second.inhibitor);
         inhibitors.erase(it);
         wl_display_flush(display);
     }
+
+    struct Held {
+        wl_surface* surface = nullptr;
+        uint32_t surfaceId = 0;
+        zwp_idle_inhibitor_v1* inhibitor = nullptr;
+    };
 
     wl_display* display = nullptr;
     wl_event_queue* queue = nullptr;
     wl_display* wrapper = nullptr;
     wl_registry* registry = nullptr;
     std::vector<Seat> seats;
-    std::map<QWindow*, zwp_idle_inhibitor_v1*> inhibitors;
+    std::map<QWindow*, Held> inhibitors;
     bool inhibited = false;
 };
 

@@ -8,6 +8,7 @@ camera_packages=(
   qt6-tools-dev qt6-l10n-tools
   xvfb x11-utils imagemagick xdotool
   qt6-wayland qt6-base-private-dev libwayland-dev libwayland-bin wayland-protocols weston
+  sway phoc grim
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-tools
   libexif-dev exif

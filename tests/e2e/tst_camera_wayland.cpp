@@ -1,7 +1,8 @@
 // The real camera binary on Qt's wayland platform, a client of a real weston: what the
 // compositor shows of it, the keys and buttons, the card's button while another client has
-// the keyboard, the screen saver's hold, a second start and SIGTERM. Each case runs its own
-// weston (see weston.h) and its own virtual PDA (see virtualpda.h).
+// the keyboard, the screen saver's hold, a second start and SIGTERM. Then of sway, for the
+// idle inhibitor on each window shown, and of phoc, a phone's compositor. Each case runs its
+// own compositor (see weston.h) and its own virtual PDA (see virtualpda.h).
 #include "e2e/cardlog.h"
 #include "e2e/inhibitportal.h"
 #include "e2e/privatemounts.h"
@@ -11,10 +12,12 @@
 #include "support/scene.h"
 
 #include <QDBusConnection>
+#include <QFile>
 #include <QImage>
 #include <QRegularExpression>
 #include <QtTest>
 
+using e2e::Compositor;
 using e2e::VirtualPda;
 using e2e::Weston;
 using e2e::waitFor;
@@ -59,9 +62,10 @@ QRect sceneArea(const QImage& shot)
     return box;
 }
 
-// The screenshot once the scene shows in it at `size`, a few columns or rows of it perhaps
-// past the output's edge (the compositor places the window, decorations and all); a null
-// image otherwise. Kept as NAME.png in CAMERA_SCREENSHOT_DIR when that is set.
+// The screenshot once the scene shows in it at `size` (at any size when that is empty), a
+// few columns or rows of it perhaps past the output's edge (the compositor places the
+// window, decorations and all); a null image otherwise. Kept as NAME.png in
+// CAMERA_SCREENSHOT_DIR when that is set.
 QImage waitForScene(Weston& weston, const QSize& size, QRect* where, const char* name = nullptr,
                     int ms = 8000)
 {
@@ -76,6 +80,8 @@ QImage waitForScene(Weston& weston, const QSize& size, QRect* where, const char*
             const bool steady = found == before;
             before = found;
             *where = found;
+            if (size.isEmpty())
+                return steady && !found.isEmpty();
             const QSize missing = size - found.size();
             return steady && missing.width() >= 0 && missing.height() >= 0
                 && missing.width() <= 8 && missing.height() <= 8;
@@ -85,6 +91,92 @@ QImage waitForScene(Weston& weston, const QSize& size, QRect* where, const char*
     if (name && !folder.isEmpty() && !shot.isNull())
         shot.save(folder + '/' + name + ".png");
     return shown ? shot : QImage();
+}
+
+// What the camera asked of its compositor, read from its WAYLAND_DEBUG=client trace: its
+// surfaces alive, those of them that are windows, the idle inhibitors that stand and on
+// which surface, the surfaces it asked to activate. Surface ids are reused once the
+// compositor lets them go: each surface is known by the order it was made in.
+struct ClientTrace {
+    QMap<int, int> surfaces;   // id of a live surface -> its number
+    QSet<int> windows;         // numbers of live surfaces with a window's role
+    int newestWindow = -1;
+    QMap<int, int> inhibitors; // id of a standing inhibitor -> its surface's number
+    int inhibitorsMade = 0;
+    QList<QPair<QString, int>> activated; // tokens given to activate, and the surfaces' numbers
+    QStringList tokens;        // activation tokens the compositor issued
+
+    static ClientTrace read(const QString& path)
+    {
+        ClientTrace t;
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return t;
+        static const QRegularExpression request(
+            QStringLiteral(R"(-> ([a-z0-9_]+)@(\d+)\.([a-z_]+)\((.*)\)$)"));
+        static const QRegularExpression surfaceArg(QStringLiteral(R"(wl_surface@(\d+))"));
+        static const QRegularExpression newId(QStringLiteral(R"(new id [a-z0-9_]+@(\d+))"));
+        static const QRegularExpression token(
+            QStringLiteral("xdg_activation_token_v1@\\d+\\.done\\(\"(.*)\"\\)$"));
+        static const QRegularExpression quoted(QStringLiteral("^\"([^\"]*)\""));
+        int made = 0;
+        while (!f.atEnd()) {
+            const QString line = QString::fromUtf8(f.readLine()).trimmed();
+            const QRegularExpressionMatch issued = token.match(line);
+            if (issued.hasMatch())
+                t.tokens.append(issued.captured(1));
+            const QRegularExpressionMatch m = request.match(line);
+            if (!m.hasMatch())
+                continue;
+            const QString interface = m.captured(1), method = m.captured(3), args = m.captured(4);
+            const int id = m.captured(2).toInt();
+            const QRegularExpressionMatch surfaceMatch = surfaceArg.match(args);
+            const int surface = surfaceMatch.hasMatch()
+                ? t.surfaces.value(surfaceMatch.captured(1).toInt(), -1) : -1;
+            const int created = newId.match(args).captured(1).toInt();
+            if (interface == "wl_compositor" && method == "create_surface") {
+                t.surfaces[created] = made++;
+            } else if (interface == "wl_surface" && method == "destroy") {
+                t.windows.remove(t.surfaces.value(id, -1));
+                t.surfaces.remove(id);
+            } else if (interface == "xdg_wm_base" && method == "get_xdg_surface") {
+                t.windows.insert(surface);
+                t.newestWindow = surface;
+            } else if (interface == "zwp_idle_inhibit_manager_v1" && method == "create_inhibitor") {
+                t.inhibitors[created] = surface;
+                ++t.inhibitorsMade;
+            } else if (interface == "zwp_idle_inhibitor_v1" && method == "destroy") {
+                t.inhibitors.remove(id);
+            } else if (interface == "xdg_activation_v1" && method == "activate") {
+                t.activated.append({quoted.match(args).captured(1), surface});
+            }
+        }
+        return t;
+    }
+
+    // Empty when each window the camera shows has one idle inhibitor and none stands on a
+    // surface that is gone; otherwise what is wrong.
+    QString inhibitorProblem() const
+    {
+        for (int window : windows) {
+            const auto n = std::count(inhibitors.cbegin(), inhibitors.cend(), window);
+            if (n != 1)
+                return QStringLiteral("window surface #%1 has %2 inhibitors").arg(window).arg(n);
+        }
+        for (auto it = inhibitors.cbegin(); it != inhibitors.cend(); ++it) {
+            if (!windows.contains(it.value()))
+                return QStringLiteral("inhibitor %1 stands on surface #%2, which is no window shown")
+                    .arg(it.key()).arg(it.value());
+        }
+        return {};
+    }
+};
+
+// The click or tap at `point` of a form whose 240x320 layout shows scaled by `scale`, its
+// viewfinder's top left at `viewfinder`.
+QPoint onForm(const QPoint& viewfinder, double scale, const QPoint& point)
+{
+    return viewfinder + QPoint(qRound(point.x() * scale), qRound(point.y() * scale));
 }
 
 } // namespace
@@ -102,6 +194,8 @@ private slots:
     void screenSaverHold();
     void secondStartHandsOver();
     void cardButtonWithoutKeyboard();
+    void idleInhibitorFollowsTheWindowOnSway();
+    void phoneScreenOnPhoc();
 
 private:
     // A virtual PDA whose camera is a client of `weston`, its preview under way.
@@ -214,14 +308,11 @@ void TestCameraWayland::fullScreenOnAndOff()
     // The viewfinder is the window's top 240x160 with the preview centred in it; the F
     // button sits just below it, at the left.
     const QPoint viewfinder = window.center() - QPoint(119, 79);
-    // A click that arrives while weston is still handing the pointer to the window can be
-    // lost (seen about once in five runs); one that did not take is given again.
+    // One click: the full-screen frame that it shows covers the button, and a second click
+    // there would be a tap on the frame, which leaves full screen again.
+    QVERIFY(weston.click(viewfinder.x() + 12, viewfinder.y() + 174));
     QRect full;
-    QImage shot;
-    for (int attempt = 0; attempt < 3 && shot.isNull(); ++attempt) {
-        QVERIFY(weston.click(viewfinder.x() + 12, viewfinder.y() + 174));
-        shot = waitForScene(weston, QSize(240, 320), &full, "wayland-fullscreen", 3000);
-    }
+    const QImage shot = waitForScene(weston, QSize(240, 320), &full, "wayland-fullscreen");
     QVERIFY2(!shot.isNull(), qPrintable(QStringLiteral("the scene shows %1x%2")
                                             .arg(full.width()).arg(full.height())));
     QCOMPARE(full.topLeft(), QPoint(0, 0));
@@ -379,6 +470,166 @@ void TestCameraWayland::cardButtonWithoutKeyboard()
     QVERIFY(waitFor([&] { return QFile::exists(pda.picturesDir() + "/pic0001.jpg"); }, 5000));
     QCOMPARE(count(pda.log(), from, "ioctl 0x5680 2"), 1);
     QCOMPARE(pda.terminateCamera(), 0);
+}
+
+// On sway, which offers idle-inhibit: the window the user sees holds an inhibitor on mains,
+// the control window and the full-screen frame alike, and again on the new surface of a
+// second full screen; the surfaces that are gone keep none. On a low battery none stands.
+void TestCameraWayland::idleInhibitorFollowsTheWindowOnSway()
+{
+    const QString reason = Compositor::unavailableReason(Compositor::Kind::Sway);
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason));
+    Compositor sway(Compositor::Kind::Sway);
+    VirtualPda pda;
+    const QString tracePath = pda.dir.path() + "/wayland.trace";
+    pda.errorFile = tracePath;
+    pda.cameraEnv.insert("WAYLAND_DEBUG", "client");
+    QVERIFY(startOnWeston(pda, sway, "[Option]\nDispMode=1\n"));
+    ClientTrace trace;
+    // Each window the camera shows holds one inhibitor, the newest (the one on top) among
+    // them; none stands on a surface that is gone.
+    const auto held = [&](int windows, int made) {
+        return waitFor(
+            [&] {
+                trace = ClientTrace::read(tracePath);
+                return trace.windows.size() == windows && trace.inhibitorsMade == made
+                    && trace.inhibitorProblem().isEmpty();
+            },
+            5000);
+    };
+    const auto state = [&] {
+        return QStringLiteral("%1 windows, inhibitors made %2, standing %3: %4")
+            .arg(trace.windows.size()).arg(trace.inhibitorsMade).arg(trace.inhibitors.size())
+            .arg(trace.inhibitorProblem());
+    };
+
+    QRect window;
+    QVERIFY(!waitForScene(sway, QSize(120, 160), &window, "sway-window").isNull());
+    QVERIFY2(held(1, 1), qPrintable(state()));
+    const int control = trace.newestWindow;
+
+    // The viewfinder is the window's top 240x160 with the preview centred in it; the
+    // full-screen button sits just below it, at the left.
+    const QPoint fullScreenButton = window.center() - QPoint(119, 79) + QPoint(12, 174);
+    QRect full;
+    for (int time = 1; time <= 2; ++time) {
+        QVERIFY(sway.click(fullScreenButton.x(), fullScreenButton.y()));
+        QVERIFY(!waitForScene(sway, QSize(240, 320), &full, "sway-fullscreen").isNull());
+        QVERIFY2(held(2, 1 + time), qPrintable(state()));
+        QVERIFY(trace.newestWindow != control);
+        QVERIFY(trace.inhibitors.values().contains(trace.newestWindow));
+
+        QVERIFY(sway.key("space"));
+        QVERIFY(!waitForScene(sway, QSize(120, 160), &window).isNull());
+        // The full-screen frame's surface is gone, and its inhibitor with it.
+        QVERIFY2(held(1, 1 + time), qPrintable(state()));
+        QVERIFY(trace.windows.contains(control));
+    }
+
+    // A low battery lets the screen blank: no inhibitor stands.
+    QVERIFY(QDir().mkpath(pda.power + "/BAT0"));
+    VirtualPda::writeFile(pda.power + "/BAT0/type", "Battery\n");
+    VirtualPda::writeFile(pda.power + "/BAT0/status", "Discharging\n");
+    VirtualPda::writeFile(pda.power + "/BAT0/capacity", "5\n");
+    VirtualPda::writeFile(pda.power + "/AC/online", "0\n");
+    QVERIFY2(waitFor([&] { trace = ClientTrace::read(tracePath); return trace.inhibitors.isEmpty(); },
+                     5000),
+             qPrintable(state()));
+    QVERIFY(waitForFrames(pda, int(pda.log().size()), 5));
+    trace = ClientTrace::read(tracePath);
+    QVERIFY2(trace.inhibitors.isEmpty() && trace.windows.contains(control), qPrintable(state()));
+    QCOMPARE(pda.terminateCamera(), 0);
+}
+
+// On a phone's compositor, which maximises every window to its 360x720 screen: the scene
+// upright across the screen's width; a tap on Shutter takes an upright picture; the
+// full-screen frame fills the screen; a second start activates the first's window.
+void TestCameraWayland::phoneScreenOnPhoc()
+{
+    const QString reason = Compositor::unavailableReason(Compositor::Kind::Phoc);
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason));
+    if (!QDBusConnection::sessionBus().isConnected())
+        QSKIP("no D-Bus session bus (run under dbus-run-session)");
+    Compositor phoc(Compositor::Kind::Phoc);
+    VirtualPda pda;
+    const QString tracePath = pda.dir.path() + "/wayland.trace";
+    pda.errorFile = tracePath;
+    pda.cameraEnv.insert("WAYLAND_DEBUG", "client");
+    QVERIFY(startOnWeston(pda, phoc, "[Option]\nSaveTo=0\n"));
+
+    // Landscape: the scene fills the viewfinder, whose top left and scale it gives.
+    QRect landscape;
+    QImage shot = waitForScene(phoc, QSize(), &landscape, "phoc-window");
+    QVERIFY(!shot.isNull());
+    QString problem = sceneProblem(shot.copy(landscape));
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    const double scale = landscape.width() / 240.0;
+    QVERIFY2(qAbs(landscape.height() - 160 * scale) <= 4,
+             qPrintable(QStringLiteral("the scene shows %1x%2").arg(landscape.width()).arg(landscape.height())));
+    const QPoint viewfinder = landscape.topLeft();
+
+    // A tap on Shutter, at the form's bottom right.
+    const QPoint shutter = onForm(viewfinder, scale, QPoint(192, 264));
+    QVERIFY(phoc.click(shutter.x(), shutter.y()));
+    const QString picture = pda.picturesDir() + "/pic0001.jpg";
+    QVERIFY(waitFor([&] { return QImage(picture).size() == QSize(480, 320); }, 5000));
+    problem = sceneProblem(QImage(picture));
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+
+    // The display mode button to Portrait, then the full-screen button beside it.
+    const QPoint displayMode = onForm(viewfinder, scale, QPoint(101, 173));
+    QVERIFY(phoc.click(displayMode.x(), displayMode.y()));
+    QRect portrait;
+    QVERIFY(!waitForScene(phoc, QSize(120, 160) * scale, &portrait).isNull());
+    const QPoint fullScreenButton = onForm(viewfinder, scale, QPoint(12, 174));
+    QVERIFY(phoc.click(fullScreenButton.x(), fullScreenButton.y()));
+    QRect full;
+    shot = QImage();
+    QVERIFY(waitFor([&] {
+        shot = waitForScene(phoc, QSize(), &full, "phoc-fullscreen", 1000);
+        return !shot.isNull() && full.height() >= 320;
+    }, 8000));
+    problem = sceneProblem(shot.copy(full));
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+
+    // A second start asks the first's window to the front and ends.
+    // Qt activates the camera's own windows as they show: only those after the second
+    // start count.
+    QVERIFY(phoc.key("space"));
+    QVERIFY(!waitForScene(phoc, portrait.size(), &portrait).isNull());
+    ClientTrace trace = ClientTrace::read(tracePath);
+    const auto before = trace.activated.size();
+    QProcess second;
+    pda.errorFile = pda.dir.path() + "/second.trace";
+    QVERIFY(pda.startCameraProcess(second));
+    QVERIFY(second.waitForFinished(5000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    // With the token the compositor issued to the second start: Qt's own activation of
+    // the shown window uses one of the first's.
+    const QStringList secondTokens = ClientTrace::read(pda.errorFile).tokens;
+    QCOMPARE(secondTokens.size(), 1);
+    const auto handedOver = [&] {
+        for (const auto& [given, surface] : trace.activated.mid(before))
+            if (given == secondTokens.first() && trace.windows.contains(surface))
+                return true;
+        return false;
+    };
+    QVERIFY(waitFor([&] { trace = ClientTrace::read(tracePath); return handedOver(); }, 5000));
+    QCOMPARE(pda.terminateCamera(), 0);
+
+    // What a phone's user should see: the form scaled to the screen's width, and the
+    // full-screen frame across the whole screen, upright and in its proportions.
+    QSKIP("the camera does not yet scale its form or its full-screen frame to a screen larger "
+          "than 240x320");
+    const QSize screen = phoc.size();
+    QVERIFY2(landscape.width() >= screen.width() - 8,
+             qPrintable(QStringLiteral("the scene is %1 wide").arg(landscape.width())));
+    QVERIFY2(full.width() >= screen.width() - 8 && qAbs(full.height() - full.width() * 4 / 3) <= 8,
+             qPrintable(QStringLiteral("the full screen shows %1x%2").arg(full.width()).arg(full.height())));
+    QVERIFY(qAbs(full.center().y() - screen.height() / 2) <= 8);
 }
 
 int main(int argc, char** argv)
