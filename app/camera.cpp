@@ -2,12 +2,13 @@
 #include "app/camera.h"
 
 #include "device/cameradevice.h"
+#include "form/formscale.h"
 #include "options/optionrules.h"
 #include "platform/qpeapplication.h"
 #include "platform/resource.h"
 #include "storage/picturewriter.h"
 #include "viewfinder/myframe.h"
-#include "viewfinder/preview.h"
+#include "viewfinder/viewfinder.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -17,11 +18,15 @@
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QTimerEvent>
 
 #include <cstdlib>
 
 namespace {
+
+// The size the form is laid out for: the handheld's screen.
+constexpr QSize formSize(240, 320);
 
 // A titled window with a system menu and a close button, no minimise or maximise.
 constexpr Qt::WindowFlags windowStyle = Qt::Window | Qt::CustomizeWindowHint
@@ -48,7 +53,7 @@ Camera::Camera(QWidget* parent, const char* name, Qt::WindowFlags f, const Camer
 {
     setWindowTitle(tr("Camera"));
     setWindowIcon(Resource::loadPixmap(QStringLiteral("Camera")));
-    resize(240, 320);
+    resize(formSize);
 
     cardDevice = std::make_unique<CameraDevice>(*cardSlot);
     state.deviceLost = false;
@@ -65,11 +70,8 @@ Camera::Camera(QWidget* parent, const char* name, Qt::WindowFlags f, const Camer
     viewfinderWidget = Frame1;
     fullScreenWidget = std::make_unique<MyFrame>();
     fullScreenWidget->hide();
-    fullScreenWidget->resize(240, 320);
+    fullScreenWidget->resize(formSize);
     setBlackBackground(fullScreenWidget.get());
-    previewPainter = new PreviewPainter(this);
-    previewPainter->watch(Frame1);
-    previewPainter->watch(fullScreenWidget.get());
 
     state = CycleState();
     values.saveTo = 0;
@@ -83,10 +85,11 @@ Camera::Camera(QWidget* parent, const char* name, Qt::WindowFlags f, const Camer
     loadSettings();
     recoverStalePictures();
 
-    previewImage = (values.slowCapture & SlowCaptureDirect)
-        ? std::make_unique<QImage>(320, 240, QImage::Format_RGB16)
-        : std::make_unique<QImage>(240, 320, QImage::Format_RGB16);
-    previewImage->fill(255);
+    // Every widget of the form in its place: from here on the form follows the window's
+    // size. The viewfinder places itself.
+    formScaler = std::make_unique<FormScaler>(this, formSize);
+    viewFinder = makeViewFinder(values.slowCapture & SlowCaptureDirect);
+    viewFinder->setHost(Frame1, viewfinderBase());
     cardDevice->setMode(-1, values.slowCapture & SlowCaptureOn, -1, -1);
 
     if (values.saveDirection < 0)
@@ -112,6 +115,8 @@ Camera::Camera(QWidget* parent, const char* name, Qt::WindowFlags f, const Camer
     connect(CheckBox1, &QCheckBox::clicked, this, &Camera::ButtonZoom);
     connect(fullScreenWidget.get(), &MyFrame::keyevent, this, &Camera::FullScreenEvent);
 
+    formScaler->fit(size());
+
     startTimer(10);
 }
 
@@ -120,7 +125,7 @@ Camera::~Camera()
     killTimers();
     saveSettings();
     setScreenSaver(0);
-    previewImage.reset();
+    viewFinder.reset();
     captureImage.reset();
     viewfinderWidget = Frame1;
     fullScreenWidget.reset();
@@ -133,7 +138,14 @@ int Camera::startTimer(int interval)
     const int id = QObject::startTimer(interval);
     if (id)
         timerIds.append(id);
+    lastInterval = interval;
     return id;
+}
+
+void Camera::killTick(int id)
+{
+    if (timerIds.removeOne(id))
+        killTimer(id);
 }
 
 void Camera::killTimers()
@@ -154,6 +166,13 @@ void Camera::changeEvent(QEvent* e)
     CameraBase::changeEvent(e);
     if (e->type() == QEvent::ActivationChange && isActiveWindow() && option.fullScreen)
         setActiveWindow();
+}
+
+void Camera::resizeEvent(QResizeEvent* e)
+{
+    CameraBase::resizeEvent(e);
+    if (formScaler)
+        formScaler->fit(e->size());
 }
 
 void Camera::setActiveWindow()

@@ -19,12 +19,14 @@
 
 class CameraDevice;
 class CardSlot;
+class FormScaler;
 class MyFrame;
-class PreviewPainter;
 class QCloseEvent;
 class QKeyEvent;
+class QResizeEvent;
 class QTimerEvent;
 class SystemServices;
+class ViewFinder;
 
 // The nodes and folders the window talks to; tests point them at their own.
 struct CameraPaths {
@@ -140,7 +142,11 @@ public:
     // Qt 6 has no killTimers(): the window keeps the ids it started.
     int startTimer(int interval);
     void killTimers();
+    // Stops the one timer `id` of those started here.
+    void killTick(int id);
     int runningTimers() const { return int(timerIds.size()); }
+    // The interval of the timer started last, running or not.
+    int lastTickInterval() const { return lastInterval; }
 
     // Read-only views of the state, for the tests and tools that observe the window.
     const CameraSettings& settings() const { return values; }
@@ -148,7 +154,7 @@ public:
     const CycleState& cycle() const { return state; }
     int screenSaverLevel() const;
     const CameraDevice& device() const { return *cardDevice; }
-    const QImage& previewFrame() const { return *previewImage; }
+    const QImage& previewFrame() const;
     const QImage& captureFrame() const { return *captureImage; }
     QWidget* viewfinder() const { return viewfinderWidget; }
     MyFrame* fullScreenFrame() const { return fullScreenWidget.get(); }
@@ -158,6 +164,7 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void changeEvent(QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
     // Restores the full-screen viewfinder instead of activating the window while it is on.
     void setActiveWindow();
 
@@ -182,6 +189,10 @@ private:
     // Re-creates the capture image at the size of the current format.
     void makeCaptureImage();
     bool isShowingPreview() const;
+    // The viewfinder for the screen and the widget that shows the preview now.
+    void chooseViewFinder();
+    // The size the widget showing the preview was laid out for.
+    QSize viewfinderBase() const;
 
     const CameraPaths paths;
     // Before the device: the slot outlives every link it opened.
@@ -193,17 +204,18 @@ private:
     int32_t rootDevice = -1;
 
     // Owned; torn down in the destructor in this order after the settings are written:
-    // images, full-screen frame, device.
-    std::unique_ptr<QImage> previewImage;
+    // viewfinder and image, full-screen frame, device.
+    std::unique_ptr<ViewFinder> viewFinder;
     std::unique_ptr<QImage> captureImage;
     std::unique_ptr<MyFrame> fullScreenWidget;
     std::unique_ptr<CameraDevice> cardDevice;
     std::unique_ptr<PictureWriter> pictureWriter;
 
     QWidget* viewfinderWidget = nullptr; // "Frame1" or the full-screen frame
-    PreviewPainter* previewPainter = nullptr; // child of the window
+    std::unique_ptr<FormScaler> formScaler;
     SystemServices* services = nullptr;       // child of the window
     QPixmap mirrorIcons[2];
     QPixmap directionIcons[2];
     QList<int> timerIds;
+    int lastInterval = 0;
 };

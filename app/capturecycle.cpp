@@ -198,9 +198,11 @@ void Camera::saveRequestedPicture()
             setFullScreen(false);
         setScreenSaver(0);
         // Qt does not fire a timer again while its own event is being handled: a fresh one
-        // keeps the preview running behind the box.
-        startTimer(10);
+        // keeps the preview running behind the box, and goes with it while another runs.
+        const int behindBox = startTimer(10);
         QMessageBox::critical(this, tr("Error"), tr("Save failed!\nPlease check storage status."));
+        if (runningTimers() > 1)
+            killTick(behindBox);
     }
     cardDevice->sendB();
 }

@@ -5,47 +5,71 @@
 #include "device/cameradevice.h"
 #include "options/optionrules.h"
 #include "viewfinder/myframe.h"
-#include "viewfinder/preview.h"
+#include "viewfinder/viewfinder.h"
 
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+
+namespace {
+
+// What the two widgets that show the preview are laid out for: the control window's frame
+// and the handheld's whole screen.
+constexpr QSize controlFrameSize(240, 160);
+constexpr QSize screenSize(240, 320);
+
+// The top-left corner of a width x height area centred in `outer`.
+QPoint centredIn(const QSize& outer, int width, int height)
+{
+    return QPoint((outer.width() - width) >> 1, (outer.height() - height) >> 1);
+}
+
+} // namespace
+
+const QImage& Camera::previewFrame() const
+{
+    return viewFinder->frame();
+}
+
+QSize Camera::viewfinderBase() const
+{
+    return viewfinderWidget == Frame1 ? controlFrameSize : screenSize;
+}
+
+void Camera::chooseViewFinder()
+{
+    const bool direct = directModeApplies(values.slowCapture & SlowCaptureDirect,
+                                          viewfinderWidget->size(), viewfinderBase());
+    if (direct == viewFinder->isDirect())
+        return;
+    viewFinder = makeViewFinder(direct);
+    viewFinder->setHost(viewfinderWidget, viewfinderBase());
+    state.geometryKey = -1; // the new frame's shape needs the card's geometry again
+}
 
 void Camera::refreshViewfinder()
 {
     int w = 0;
     int h = 0;
     const int entry = formatGeometry(&w, &h, true);
-    const bool direct = (values.slowCapture & SlowCaptureDirect) && directPreviewPossible();
-    if (!direct && previewImage->width() > previewImage->height()) {
-        // Made for direct mode on a screen that cannot take it: the painter's frames are
-        // upright. Assigned in place, so the painter's view of it stays valid.
-        *previewImage = QImage(240, 320, QImage::Format_RGB16);
-        previewImage->fill(255);
-    }
+    chooseViewFinder();
 
     const int key = option.zoom + 4 * entry;
     if (key != state.geometryKey) {
         state.geometryKey = key;
-        previewPainter->clear();
+        viewFinder->clear();
         viewfinderWidget->repaint();
-        const int zoomValue = CameraDevice::zoomValue(option.zoom);
-        // The frame buffer takes the preview in the screen's physical rows: it comes turned.
-        if (direct)
-            cardDevice->sendGeometry(*previewImage, false, h, w, zoomValue);
-        else
-            cardDevice->sendGeometry(*previewImage, true, w, h, zoomValue);
+        const CardRequest request = viewFinder->cardRequest(w, h);
+        cardDevice->sendGeometry(viewFinder->frame(), request.upright, request.width,
+                                 request.height, CameraDevice::zoomValue(option.zoom));
     }
 
-    cardDevice->readFrame(*previewImage);
+    cardDevice->readFrame(viewFinder->frame());
     if (values.slowCapture & SlowCaptureSendC)
         cardDevice->sendC();
 
-    const QPoint at = centredIn(viewfinderWidget->size(), w, h);
-    if (direct)
-        blitPreview(viewfinderWidget, *previewImage, at.x(), at.y(), w, h);
-    else if (isShowingPreview())
-        previewPainter->paint(viewfinderWidget, *previewImage, QRect(at, QSize(w, h)));
+    if (viewFinder->isDirect() || isShowingPreview())
+        viewFinder->render(w, h);
 }
 
 void Camera::setFullScreen(bool on)
@@ -69,6 +93,7 @@ void Camera::setFullScreen(bool on)
         fullScreenWidget->hide();
         setActiveWindow();
     }
+    viewFinder->setHost(viewfinderWidget, viewfinderBase());
 
     // The message label moves into whichever widget shows the preview.
     QLabel* label = TextLabel4;

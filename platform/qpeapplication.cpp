@@ -306,16 +306,38 @@ void QPEApplication::showMainWidget(QWidget* widget, bool /*noMaximize*/)
 {
     main = widget;
     if (widget) {
+        mainFlags = widget->windowFlags();
         widget->show();
         // The environment brings a starting application to the front.
         widget->activateWindow();
     }
 }
 
+void QPEApplication::followMainWindowState()
+{
+    // On Wayland the toolkit draws the title bar itself. Where the compositor maximises the
+    // main window (a phone's shell maximises every window) the bar only takes room from the
+    // form, and the user cannot move or resize the window anyway. Qt cannot take the bar
+    // off a maximised surface (the surface's size would no longer match the compositor's),
+    // so the window is made anew without it, and shown in the same state.
+    if (!main || !pda::wayland::isWayland() || !main->isVisible())
+        return;
+    const bool maximised = main->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen);
+    const Qt::WindowFlags flags = maximised ? mainFlags | Qt::FramelessWindowHint : mainFlags;
+    if (main->windowFlags() == flags)
+        return;
+    main->setWindowFlags(flags);
+    main->show();
+}
+
 bool QPEApplication::notify(QObject* receiver, QEvent* event)
 {
     const bool isMainClose = event->type() == QEvent::Close && main && receiver == main;
+    const bool isMainState = event->type() == QEvent::WindowStateChange && main && receiver == main;
     const bool result = QApplication::notify(receiver, event);
+    // After the compositor's change has been taken in whole, not inside its handling.
+    if (isMainState)
+        QMetaObject::invokeMethod(this, &QPEApplication::followMainWindowState, Qt::QueuedConnection);
     // Other top-level windows (the full-screen frame) must not keep the program alive once
     // the main window has accepted its close.
     if (isMainClose && event->isAccepted())

@@ -47,12 +47,16 @@ private:
     void messageSent(const QByteArray& channel, const QByteArray& message, const QByteArray& data);
 
     bool notify(QObject* receiver, QEvent* event) override;
+    // The main window's title bar where the toolkit draws it, shown only while the window
+    // is neither maximised nor full screen.
+    void followMainWindowState();
     void onTerminationSignal();
     void setUpDesktopServices();
     void onMountTableChanged();
     pda::CardNoticeFilter& cardNoticeFilter(QCopChannel* channel);
     void onApplicationMessage(const QByteArray& message, const QByteArray& data);
     QPointer<QWidget> main;
+    Qt::WindowFlags mainFlags; // as the application made the main window
     bool closing = false;
     pda::MountWatcher* mountWatcher = nullptr;
     // One filter per listener, so that each hears each change once.

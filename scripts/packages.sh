@@ -47,7 +47,8 @@ install_cross_packages() {
 # The target's libraries to build against and to run the tests with under qemu-user.
 sysroot_packages=(
   libc6-dev libstdc++-12-dev
-  qt6-base-dev qt6-qpa-plugins libqt6svg6 qt6-image-formats-plugins
+  qt6-base-dev qt6-base-private-dev libxkbcommon-dev qt6-qpa-plugins libqt6svg6
+  qt6-image-formats-plugins libwayland-dev wayland-protocols
   libfuse3-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libexif-dev libjpeg-dev
 )
 

@@ -3,25 +3,30 @@
 #include "platform/config.h"
 
 #include <QByteArray>
+#include <QTextBoundaryFinder>
 #include <cstring>
 
 namespace {
 
 // The entry in UTF-8, NUL-terminated in `buffer`: as many of its first characters as fit
-// whole into the buffer's bytes, never one cut in the middle.
+// whole into the buffer's bytes, each as the reader sees it (a letter with its combining
+// marks, an emoji with its modifiers), never one cut in the middle.
 template <size_t N>
 void readText(const Config& config, const char* key, const QString& deflt, char (&buffer)[N])
 {
     constexpr qsizetype bytes = qsizetype(N) - 1;
     const QString text = config.readEntry(QLatin1String(key), deflt);
     QByteArray kept;
-    for (qsizetype i = 0; i < text.size();) {
-        const qsizetype length = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-        const QByteArray character = text.mid(i, length).toUtf8();
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
+    for (qsizetype from = 0; from < text.size();) {
+        const qsizetype to = characters.toNextBoundary();
+        if (to <= from)
+            break;
+        const QByteArray character = text.mid(from, to - from).toUtf8();
         if (kept.size() + character.size() > bytes)
             break;
         kept += character;
-        i += length;
+        from = to;
     }
     std::memset(buffer, 0, N);
     std::memcpy(buffer, kept.constData(), size_t(kept.size()));

@@ -1,5 +1,6 @@
 #include "storage/naming.h"
 
+#include "platform/uniquefd.h"
 #include "storage/picturewriter.h"
 #include "storage/storageprobe.h"
 
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -55,25 +57,44 @@ bool nextFreeName(char* buffer, size_t size, size_t stem, const char* suffix, in
     return true;
 }
 
-// A complete picture becomes the next free picture in its folder; anything else is removed.
-// A picture that cannot be placed now stays for the next start.
-void recoverStalePicture(const QByteArray& temporary, const char* folder, const char* prefix,
-                         const char* suffix, int* number)
+// The suffix the setting asks for when it names the picture's format, else the format's own:
+// a recovered PNG is not named as a JPEG after the settings changed.
+const char* suffixFor(const char* setting, const char* content)
 {
-    if (!holdsCompletePicture(temporary)) {
-        ::unlink(temporary.constData());
+    const QByteArray wanted = QByteArray(setting).toLower();
+    const bool same = std::strcmp(content, "jpg") == 0
+        ? wanted == "jpg" || wanted == "jpeg" || wanted == "jpe" || wanted == "jfif"
+        : wanted == content;
+    return same ? setting : content;
+}
+
+// A complete picture becomes the next free picture in its folder, a cut-off one is removed,
+// anything else stays as it is. A picture that cannot be placed now stays for the next start.
+void recoverStalePicture(int folderFd, const QByteArray& name, const char* folder,
+                         const char* prefix, const char* suffix, int* number)
+{
+    StaleTemporary temporary(folderFd, name);
+    if (temporary.verdict() == StaleTemporary::CutOff) {
+        temporary.remove();
         return;
     }
+    if (temporary.verdict() != StaleTemporary::Complete)
+        return;
+    const char* placedSuffix = suffixFor(suffix, temporary.contentSuffix());
     char buffer[300];
     if (std::snprintf(buffer, sizeof buffer, "%s", folder) >= int(sizeof buffer)
-        || !append(buffer, sizeof buffer, prefix))
+        || (!QByteArray(buffer).endsWith('/') && !append(buffer, sizeof buffer, "/")))
+        return;
+    const size_t folderLength = std::strlen(buffer);
+    if (!append(buffer, sizeof buffer, prefix))
         return;
     const size_t stem = std::strlen(buffer);
     int candidate = *number;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        if (!nextFreeName(buffer, sizeof buffer, stem, suffix, &candidate))
+        if (!nextFreeName(buffer, sizeof buffer, stem, placedSuffix, &candidate))
             return;
-        const PictureWriter::Result result = placeStalePicture(temporary, QByteArray(buffer));
+        const PictureWriter::Result result
+            = temporary.place(QByteArray(buffer + folderLength));
         if (result == PictureWriter::Written)
             *number = candidate;
         if (result != PictureWriter::NameTaken)
@@ -130,8 +151,11 @@ void recoverStalePictures(const char* home, const char* cardFolder, const char* 
             folder[baseLength] = '\0';
             if (!top && !append(folder, sizeof folder, pictureFolder))
                 continue;
-            for (const QByteArray& temporary : staleTemporaries(folder))
-                recoverStalePicture(temporary, folder, prefix, suffix, number);
+            const UniqueFd folderFd(::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (!folderFd.valid())
+                continue;
+            for (const QByteArray& name : staleTemporaries(folderFd.get()))
+                recoverStalePicture(folderFd.get(), name, folder, prefix, suffix, number);
         }
     }
 }

@@ -17,6 +17,8 @@ char* makePictureName(const char* base, bool memoryCard, const char* prefix,
 // folder of the internal storage, base folder `home`, "/home/" when null; the memory card's
 // picture folder and top folder): a stale temporary holding a complete picture becomes the
 // next free picture of its folder, named with `prefix` and `suffix` after `*number`, which
-// then holds its number; a cut-off one is removed. Nothing else is touched.
+// then holds its number (with the suffix of the picture's own format where `suffix` names
+// another); one shown to be cut off is removed. Nothing else is touched: not a file this
+// user does not own, cannot read, or whose content is not recognised.
 void recoverStalePictures(const char* home, const char* cardFolder, const char* prefix,
                           const char* suffix, int* number);

@@ -9,7 +9,6 @@
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QImageWriter>
 #include <QRandomGenerator>
 
@@ -273,27 +272,21 @@ bool PictureWriter::isTemporaryName(const char* name)
     return true;
 }
 
-QList<QByteArray> staleTemporaries(const char* folder)
+QList<QByteArray> staleTemporaries(int folder)
 {
     QList<QByteArray> found;
-    DIR* dir = folder ? ::opendir(folder) : nullptr;
-    if (!dir)
+    // A directory stream of its own: the caller's descriptor stays where it is.
+    const int own = folder < 0 ? -1 : ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = own < 0 ? nullptr : ::fdopendir(own);
+    if (!dir) {
+        if (own >= 0)
+            ::close(own);
         return found;
-    const int dirFd = ::dirfd(dir);
-    const time_t now = std::time(nullptr);
-    QByteArray base(folder);
-    if (!base.endsWith('/'))
-        base += '/';
+    }
+    ::rewinddir(dir);
     while (const dirent* entry = ::readdir(dir)) {
-        if (!PictureWriter::isTemporaryName(entry->d_name))
-            continue;
-        struct stat st;
-        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
-            continue;
-        // Younger than a minute either way: a clock set back dates a file in the future.
-        if (now - st.st_mtime < staleAfterSeconds && st.st_mtime - now < staleAfterSeconds)
-            continue;
-        found.append(base + entry->d_name);
+        if (PictureWriter::isTemporaryName(entry->d_name))
+            found.append(QByteArray(entry->d_name));
     }
     ::closedir(dir);
     return found;
@@ -301,38 +294,42 @@ QList<QByteArray> staleTemporaries(const char* folder)
 
 namespace {
 
-// One whole JPEG stream: from its start of image through its scans to an end-of-image
-// marker that is its last byte pair.
-bool endsAtItsEndOfImage(const QByteArray& jpeg)
+// A JPEG stream from its start of image through its segments and scans: Complete when an
+// end-of-image marker after a scan is its last byte pair, CutOff when the bytes end inside
+// the stream, Unknown when anything in it is not as a JPEG writer makes it.
+PictureContent judgeJpeg(const unsigned char* b, qsizetype n)
 {
-    const auto* b = reinterpret_cast<const unsigned char*>(jpeg.constData());
-    const qsizetype n = jpeg.size();
-    if (n < 4 || b[0] != 0xFF || b[1] != 0xD8)
-        return false;
     qsizetype at = 2;
     bool scanned = false;
-    while (at + 1 < n) {
+    while (at < n) {
         if (b[at] != 0xFF)
-            return false;
+            return PictureContent::Unknown;
+        if (at + 1 == n)
+            return PictureContent::CutOff;
         const unsigned char marker = b[at + 1];
         if (marker == 0xFF) { // fill byte before a marker
             ++at;
             continue;
         }
-        if (marker == 0xD9)
-            return scanned && at + 2 == n;
+        if (marker == 0xD9) {
+            if (!scanned || at + 2 != n)
+                return PictureContent::Unknown; // bytes after the end: not the writer's
+            return PictureContent::Complete;
+        }
         if (marker == 0xD8 || marker == 0x00)
-            return false;
+            return PictureContent::Unknown;
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) { // no length
             at += 2;
             continue;
         }
         if (at + 4 > n)
-            return false;
+            return PictureContent::CutOff;
         const int length = (b[at + 2] << 8) | b[at + 3];
         if (length < 2)
-            return false;
+            return PictureContent::Unknown;
         at += 2 + length;
+        if (at > n)
+            return PictureContent::CutOff;
         if (marker == 0xDA) {
             scanned = true;
             // Entropy-coded data runs to the first marker that is neither a stuffed zero
@@ -340,33 +337,160 @@ bool endsAtItsEndOfImage(const QByteArray& jpeg)
             while (at + 1 < n
                    && !(b[at] == 0xFF && b[at + 1] != 0x00 && (b[at + 1] < 0xD0 || b[at + 1] > 0xD7)))
                 ++at;
+            if (at + 1 >= n)
+                return PictureContent::CutOff;
         }
     }
-    return false;
+    return PictureContent::CutOff;
+}
+
+const unsigned char pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+// A PNG stream of chunks from its header: Complete when its IEND chunk ends the bytes,
+// CutOff when they end inside a chunk or before IEND, Unknown when a chunk is malformed.
+PictureContent judgePng(const unsigned char* b, qsizetype n)
+{
+    qsizetype at = 8;
+    for (bool first = true;; first = false) {
+        if (at + 8 > n)
+            return PictureContent::CutOff;
+        const quint32 length = (quint32(b[at]) << 24) | (quint32(b[at + 1]) << 16)
+            | (quint32(b[at + 2]) << 8) | quint32(b[at + 3]);
+        if (length > 0x7FFFFFFFu)
+            return PictureContent::Unknown;
+        for (int i = 4; i < 8; ++i) {
+            const unsigned char c = b[at + i];
+            if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
+                return PictureContent::Unknown;
+        }
+        const bool header = std::memcmp(b + at + 4, "IHDR", 4) == 0;
+        if (first != header)
+            return PictureContent::Unknown;
+        const qsizetype end = at + 12 + qsizetype(length);
+        if (end > n)
+            return PictureContent::CutOff;
+        if (std::memcmp(b + at + 4, "IEND", 4) == 0)
+            return end == n ? PictureContent::Complete : PictureContent::Unknown;
+        at = end;
+    }
+}
+
+// The whole file from its descriptor; false on a read error and for a file larger than any
+// picture of ours.
+bool readWhole(int fd, QByteArray& bytes)
+{
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            return true;
+        if (bytes.size() + n > maxPictureBytes)
+            return false;
+        bytes.append(chunk, n);
+    }
 }
 
 } // namespace
 
-bool holdsCompletePicture(const QByteArray& path)
+PictureContent judgePictureContent(const QByteArray& bytes, const char** suffix)
 {
-    QFile file(QFile::decodeName(path));
-    if (!file.open(QIODevice::ReadOnly) || file.size() > maxPictureBytes)
-        return false;
-    QByteArray bytes = file.readAll();
-    if (!endsAtItsEndOfImage(bytes))
-        return false;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "jpeg");
-    return !reader.read().isNull();
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    static const unsigned char jpegStart[3] = {0xFF, 0xD8, 0xFF};
+    const auto startsAs = [&](const unsigned char* start, qsizetype size) {
+        return std::memcmp(b, start, size_t(qMin(n, size))) == 0;
+    };
+    // Bytes that stop before a format shows itself are still the start of a picture; the
+    // writer's temporaries hold nothing else.
+    if ((n < 3 && startsAs(jpegStart, 3)) || (n < 8 && startsAs(pngSignature, 8)))
+        return PictureContent::CutOff;
+    const char* kind = nullptr;
+    PictureContent content = PictureContent::Unknown;
+    if (n >= 3 && std::memcmp(b, jpegStart, 3) == 0) {
+        kind = "jpg";
+        content = judgeJpeg(b, n);
+    } else if (n >= 8 && std::memcmp(b, pngSignature, sizeof pngSignature) == 0) {
+        kind = "png";
+        content = judgePng(b, n);
+    }
+    if (suffix && content == PictureContent::Complete)
+        *suffix = kind;
+    return content;
 }
 
-PictureWriter::Result placeStalePicture(const QByteArray& temporary, const QByteArray& target)
+StaleTemporary::StaleTemporary(int folder, const QByteArray& name)
+    : folder(folder)
+    , name(name)
+    , file(::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC))
 {
-    const PictureWriter::Result result = renameNamed(temporary, target, true);
+    struct stat st;
+    if (!file.valid() || ::fstat(file.get(), &st) != 0)
+        return;
+    device = st.st_dev;
+    inode = st.st_ino;
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1)
+        return;
+    // Younger than a minute either way: a clock set back dates a file in the future.
+    const time_t now = std::time(nullptr);
+    if (now - st.st_mtime < staleAfterSeconds && st.st_mtime - now < staleAfterSeconds)
+        return;
+    QByteArray bytes;
+    if (!readWhole(file.get(), bytes))
+        return;
+    switch (judgePictureContent(bytes, &suffix)) {
+    case PictureContent::CutOff:
+        judged = CutOff;
+        break;
+    case PictureContent::Complete:
+        judged = Complete;
+        break;
+    case PictureContent::Unknown:
+        break;
+    }
+}
+
+bool StaleTemporary::stillNamed() const
+{
+    struct stat st;
+    return ::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+        && st.st_dev == device && st.st_ino == inode;
+}
+
+bool StaleTemporary::remove()
+{
+    return judged == CutOff && stillNamed() && ::unlinkat(folder, name.constData(), 0) == 0;
+}
+
+PictureWriter::Result StaleTemporary::place(const QByteArray& target)
+{
+    if (judged != Complete || !stillNamed())
+        return PictureWriter::Failed;
+    PictureWriter::Result result = PictureWriter::Failed;
+    if (::renameat2(folder, name.constData(), folder, target.constData(), RENAME_NOREPLACE) == 0) {
+        result = PictureWriter::Written;
+    } else if (errno == EEXIST) {
+        return PictureWriter::NameTaken;
+    } else if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
+        // As the writer does without a rename that refuses to replace: the name is claimed
+        // first, so that the rename replaces only the camera's own empty claim.
+        const UniqueFd claim(::openat(folder, target.constData(),
+                                      O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!claim.valid())
+            return errno == EEXIST ? PictureWriter::NameTaken : PictureWriter::Failed;
+        if (::renameat(folder, name.constData(), folder, target.constData()) != 0) {
+            ::unlinkat(folder, target.constData(), 0);
+            return PictureWriter::Failed;
+        }
+        result = PictureWriter::Written;
+    }
     // The picture is under its name either way: a folder that cannot be synced now leaves
     // it there rather than lose it.
     if (result == PictureWriter::Written)
-        syncFolderOf(target);
+        ::fsync(folder);
     return result;
 }

@@ -8,6 +8,8 @@
 
 #include <functional>
 
+#include <sys/types.h>
+
 class QString;
 struct PictureInfo;
 
@@ -62,15 +64,45 @@ private:
     QByteArray temporaryPath;
 };
 
-// What saves cut short (a killed camera) left in `folder`: files named as the writer's
-// temporary files that have not changed for a minute, either way of the clock (a younger one
-// may still be written by another camera). Never a folder or a link. Full paths.
-QList<QByteArray> staleTemporaries(const char* folder);
+// The names in the folder open at `folder` that are the writer's temporary files: what saves
+// cut short (a killed camera) may have left. Nothing about the files is trusted yet.
+QList<QByteArray> staleTemporaries(int folder);
 
-// Whether the file at `path` holds a complete JPEG picture: whole, and it decodes.
-bool holdsCompletePicture(const QByteArray& path);
+// What a picture file's bytes show, judged on the bytes alone: a JPEG or PNG stream whole
+// to its end marker (Complete, `*suffix` then "jpg" or "png"), one that stops inside its
+// stream with everything before well formed (CutOff; also no bytes at all), or anything
+// else, other formats included (Unknown).
+enum class PictureContent { Unknown, CutOff, Complete };
+PictureContent judgePictureContent(const QByteArray& bytes, const char** suffix = nullptr);
 
-// Puts the complete picture left at `temporary` under `path` by the writer's no-replace
-// placing, its folder synced after. NameTaken when a file is there; on failure the
-// temporary stays.
-PictureWriter::Result placeStalePicture(const QByteArray& temporary, const QByteArray& path);
+// One stale temporary, opened in its folder without following a link or blocking and read
+// whole from that one descriptor. Cut off only when it is a regular file of this user's with
+// one name, unchanged for a minute either way of the clock (a younger one may still be
+// written by another camera), whose content is a cut-off picture; Complete by the same
+// checks with a whole picture; Leave for anything else, which nobody touches.
+class StaleTemporary {
+public:
+    enum Verdict { Leave, CutOff, Complete };
+
+    StaleTemporary(int folder, const QByteArray& name);
+    Verdict verdict() const { return judged; }
+    // The suffix of a complete picture's format: "jpg" or "png".
+    const char* contentSuffix() const { return suffix; }
+
+    // Removes a cut-off one, while its name still holds the file that was read.
+    bool remove();
+    // Puts a complete one at `target` in the same folder, never replacing a file there:
+    // NameTaken then. Its folder is synced after; on failure the temporary stays.
+    PictureWriter::Result place(const QByteArray& target);
+
+private:
+    bool stillNamed() const;
+
+    const int folder;
+    const QByteArray name;
+    UniqueFd file;
+    dev_t device = 0;
+    ino_t inode = 0;
+    Verdict judged = Leave;
+    const char* suffix = "";
+};

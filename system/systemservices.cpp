@@ -15,6 +15,15 @@ namespace {
 
 constexpr int screenSaverModes[4] = {100, 2, 1, 0};
 
+// The coarse clock is read without a system call; its few milliseconds of granularity do
+// not matter at the power state's interval.
+uint64_t coarseMonotonicMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return uint64_t(now.tv_sec) * 1000u + uint64_t(now.tv_nsec) / 1000000u;
+}
+
 } // namespace
 
 SystemServices::SystemServices(const char* buzzerNode, const char* slotStatusNode,
@@ -22,6 +31,7 @@ SystemServices::SystemServices(const char* buzzerNode, const char* slotStatusNod
     : QObject(parent)
     , buzzerNode(buzzerNode)
     , slotStatusNode(slotStatusNode)
+    , monotonicMs(coarseMonotonicMs)
 {
     auto* channel = new QCopChannel(QByteArrayLiteral("QPE/Card"), this);
     connect(channel, &QCopChannel::received, this, &SystemServices::cardMessage);
@@ -29,11 +39,7 @@ SystemServices::SystemServices(const char* buzzerNode, const char* slotStatusNod
 
 bool SystemServices::isPowerOk() const
 {
-    // The coarse clock is read without a system call; its few milliseconds of granularity
-    // do not matter at this interval.
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    const uint64_t nowMs = uint64_t(now.tv_sec) * 1000u + uint64_t(now.tv_nsec) / 1000000u;
+    const uint64_t nowMs = monotonicMs();
     if (powerKnown && nowMs - powerReadMs < powerRefreshMs)
         return powerOk;
     const PowerStatus status = PowerStatusManager::readStatus();

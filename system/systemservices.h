@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <cstdint>
+#include <functional>
 
 class SystemServices : public QObject {
     Q_OBJECT
@@ -17,6 +18,8 @@ public:
     // every powerRefreshMs: a change shows within that time, and a tick costs no file reads.
     static constexpr unsigned powerRefreshMs = 250;
     bool isPowerOk() const;
+    // The monotonic milliseconds the refresh is timed by; tests drive their own.
+    void setClock(std::function<uint64_t()> clock) { monotonicMs = std::move(clock); }
     // Screen-saver levels 0 (as the user set it) to 3 (held off); a level already in force
     // sends nothing. False for a level above 3.
     bool setScreenSaver(unsigned level);
@@ -37,4 +40,5 @@ private:
     mutable bool powerOk = true;
     mutable bool powerKnown = false;
     mutable uint64_t powerReadMs = 0; // monotonic clock
+    std::function<uint64_t()> monotonicMs;
 };

@@ -106,6 +106,7 @@ void TestCaptureCycle::previewUpright_data()
         // screen that a full-screen frame covers: full screen is checked painted.
         if (settings == direct)
             continue;
+        // Full screen: the frame's size at the handheld's scale in place of the offset.
         QTest::addRow("%s, Portrait full screen", mode) << settings << 1 << true << QPoint(240, 320);
         QTest::addRow("%s, Square full screen", mode) << settings << 2 << true << QPoint(240, 240);
     }
@@ -117,11 +118,10 @@ void TestCaptureCycle::previewUpright()
     QFETCH(int, dispMode);
     QFETCH(bool, fullScreen);
     QFETCH(QPoint, offset);
-    if (fullScreen) {
-        // The test's screen is larger than the handheld's: centred on whatever it is.
-        const QSize screen = QGuiApplication::primaryScreen()->size();
-        offset = QPoint((screen.width() - offset.x()) / 2, (screen.height() - offset.y()) / 2);
-    }
+    // The test's screen is larger than the handheld's: full screen scales the frame by the
+    // factor the handheld's 240x320 fits the screen with, and centres it.
+    const QSize screen = QGuiApplication::primaryScreen()->size();
+    const qreal scale = fullScreen ? qMax(1.0, qMin(screen.width() / 240.0, screen.height() / 320.0)) : 1.0;
     auto c = startCamera(settings);
     c->selectDispMode(dispMode);
     if (fullScreen) {
@@ -134,6 +134,12 @@ void TestCaptureCycle::previewUpright()
     QWidget* widget = c->viewfinder();
     int w = 0, h = 0;
     c->formatGeometry(&w, &h, true);
+    if (fullScreen) {
+        QCOMPARE(QSize(w, h), QSize(offset.x(), offset.y()));
+        w = qRound(w * scale);
+        h = qRound(h * scale);
+        offset = QPoint((screen.width() - w) / 2, (screen.height() - h) / 2);
+    }
     QCOMPARE(QPoint((widget->width() - w) / 2, (widget->height() - h) / 2), offset);
     QImage shown;
     QPoint origin = offset;

@@ -14,6 +14,7 @@
 #include <QLCDNumber>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPointingDevice>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -22,6 +23,21 @@
 namespace {
 
 const QString previewRead = QStringLiteral("read 153600 153600");
+
+// Where a widget shows anything but its black background: the frame it shows.
+QRect shownFrame(QWidget* widget)
+{
+    const QImage shown = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QRect box;
+    for (int y = 0; y < shown.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(shown.constScanLine(y));
+        for (int x = 0; x < shown.width(); ++x) {
+            if (qGray(line[x]) > 8)
+                box |= QRect(x, y, 1, 1);
+        }
+    }
+    return box;
+}
 
 } // namespace
 
@@ -40,13 +56,18 @@ private slots:
     void orientationDrivesMirror_data();
     void orientationDrivesMirror();
     void turnedCardAfterSaveDirectionBack();
+    void mirrorByHandOutlivesOtherBits_data();
+    void mirrorByHandOutlivesOtherBits();
     void busyCardSkipsFrames();
+    void failedSavesWhileBusyLeaveOneTick();
     void lostCardComesBack();
     void missingCardBoxThenClose();
     void linkNoticePerAttempt_data();
     void linkNoticePerAttempt();
     void frameRate_data();
     void frameRate();
+    void largerScreen_data();
+    void largerScreen();
 
 private:
     std::unique_ptr<Camera> startCamera(const QByteArray& settings);
@@ -304,6 +325,35 @@ void TestCycleRules::turnedCardAfterSaveDirectionBack()
     QTRY_COMPARE(c->options().mirror, 1);
 }
 
+void TestCycleRules::mirrorByHandOutlivesOtherBits_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("the card busy, then free") << "busy";
+    QTest::newRow("the card's button") << "button";
+}
+
+// Only the orientation bit turns the mirror: a mirror the user set stays through a change of
+// any other bit of the status word.
+void TestCycleRules::mirrorByHandOutlivesOtherBits()
+{
+    QFETCH(QString, change);
+    auto c = startCamera("[File]\nSaveWait=0\n");
+    QTRY_VERIFY(card->wire.contains(previewRead));
+    c->ButtonMirror();
+    QCOMPARE(c->options().mirror, 1);
+    if (change == "busy") {
+        card->busy = true;
+        ticks(2);
+        card->busy = false;
+    } else {
+        card->press();
+        QTRY_COMPARE(c->settings().serial, 1);
+        QTRY_VERIFY(!card->shutter);
+    }
+    ticks(3);
+    QCOMPARE(c->options().mirror, 1);
+}
+
 void TestCycleRules::busyCardSkipsFrames()
 {
     auto c = startCamera("");
@@ -315,6 +365,28 @@ void TestCycleRules::busyCardSkipsFrames()
     QCOMPARE(card->count(previewRead), 0);
     card->busy = false;
     QTRY_VERIFY(card->wire.contains(previewRead));
+}
+
+// The tick started behind each "Save failed!" box goes with the box, also while the busy
+// card gives no refresh that would restart the ticks.
+void TestCycleRules::failedSavesWhileBusyLeaveOneTick()
+{
+    QDir().mkpath(env->home + "/Documents");
+    QFile folderAsFile(env->home + "/Documents/Image_Files");
+    QVERIFY(folderAsFile.open(QIODevice::WriteOnly)); // every save fails
+    auto c = startCamera("");
+    QTRY_VERIFY(card->wire.contains(previewRead));
+    card->busy = true;
+    ticks(1);
+    BoxAnswerer boxes;
+    for (int press = 1; press <= 3; ++press) {
+        c->ButtonShutter();
+        QTRY_COMPARE(boxes.answered, press);
+        QCOMPARE(boxes.text, QString("Save failed!\nPlease check storage status."));
+        QTRY_COMPARE(card->count("write B"), press);
+    }
+    ticks(3);
+    QCOMPARE(c->runningTimers(), 1);
 }
 
 // A card reporting itself absent: closed within the tick, the device made anew once a second
@@ -354,6 +426,7 @@ void TestCycleRules::missingCardBoxThenClose()
     QVERIFY(c->cycle().cardErrorShown);
     QTRY_VERIFY_WITH_TIMEOUT(!c->isVisible(), 2000);
     QCOMPARE(c->runningTimers(), 0);
+    QCOMPARE(c->lastTickInterval(), 500); // the tick after the box, that closed the window
     QVERIFY(card->wire.isEmpty()); // nothing opened, nothing sent
 }
 
@@ -432,6 +505,63 @@ void TestCycleRules::frameRate()
     QTRY_VERIFY_WITH_TIMEOUT(!c->options().fullScreen, 10000);
     QCOMPARE(c->cycle().fpsStartMs, 0u);
     QCOMPARE(QString::number(c->LCDNumber1->value(), 'f', 1), shown);
+}
+
+void TestCycleRules::largerScreen_data()
+{
+    // The window's size, then in it: the Shutter button and the viewfinder's frame, the
+    // portrait preview in that frame, and the full-screen preview on a screen that size.
+    QTest::addColumn<QSize>("window");
+    QTest::addColumn<QRect>("shutter");
+    QTest::addColumn<QRect>("viewfinder");
+    QTest::addColumn<QRect>("preview");
+    QTest::addColumn<QRect>("fullScreen");
+    // The last geometry the card was asked for: turned frames for the direct copy, upright
+    // ones where the scaled preview is painted, as on any painted screen.
+    QTest::addColumn<QString>("request");
+    QTest::newRow("240x320: as laid out") << QSize(240, 320) << QRect(150, 245, 88, 40)
+        << QRect(0, 0, 240, 160) << QRect(60, 0, 120, 160) << QRect(0, 0, 240, 320)
+        << "write S=160,120,256,640";
+    QTest::newRow("360x720 phone: 1.5x at the top") << QSize(360, 720) << QRect(225, 368, 132, 60)
+        << QRect(0, 0, 360, 240) << QRect(90, 0, 180, 240) << QRect(0, 120, 360, 480)
+        << "write R=120,160,256,480";
+    QTest::newRow("720x360 turned phone: 1.125x, centred across") << QSize(720, 360)
+        << QRect(394, 276, 99, 45) << QRect(225, 0, 270, 180) << QRect(67, 0, 135, 180)
+        << QRect(225, 0, 270, 360) << "write R=120,160,256,480";
+}
+
+// A compositor that gives the window more than the form's 240x320 (a phone's maximised
+// window) gets the whole form scaled to fit, in its proportions: a tap lands on the button
+// drawn there, and the preview grows with its frame. The card is asked for what it was.
+void TestCycleRules::largerScreen()
+{
+    QFETCH(QSize, window);
+    QFETCH(QRect, shutter);
+    QFETCH(QRect, viewfinder);
+    QFETCH(QRect, preview);
+    QFETCH(QRect, fullScreen);
+    QFETCH(QString, request);
+    auto c = startCamera("[Option]\nDispMode=1\n");
+    c->resize(window);
+    QTRY_COMPARE(c->size(), window);
+    QCOMPARE(QRect(c->PushButton0->mapTo(c.get(), QPoint(0, 0)), c->PushButton0->size()), shutter);
+    QCOMPARE(c->Frame1->geometry(), viewfinder);
+    ticks(3);
+    QTRY_COMPARE(shownFrame(c->Frame1), preview);
+    QCOMPARE(card->wire.filter(QRegularExpression("^write [RS]=")).last(), request);
+
+    std::unique_ptr<QPointingDevice> touch(QTest::createTouchDevice());
+    QTest::touchEvent(c->windowHandle(), touch.get()).press(0, shutter.center());
+    QTest::touchEvent(c->windowHandle(), touch.get()).release(0, shutter.center());
+    QTRY_COMPARE(c->settings().serial, 1);
+    now += 60000; // the "Saved" message ends
+    QTRY_VERIFY(c->TextLabel4->isHidden());
+
+    c->ButtonFullScreen();
+    QVERIFY(QTest::qWaitForWindowActive(c->fullScreenFrame()));
+    c->fullScreenFrame()->resize(window);
+    ticks(3);
+    QTRY_COMPARE(shownFrame(c->fullScreenFrame()), fullScreen);
 }
 
 QTEST_MAIN(TestCycleRules)

@@ -25,11 +25,26 @@ inline bool privateMounts()
     QFile table(QStringLiteral("/proc/self/mountinfo"));
     if (!table.open(QIODevice::ReadOnly))
         return true;
+    // The folders the virtual PDA opened on the way to the build tree stay.
+    const QList<QByteArray> opened = qgetenv("PDA_OPENED").split('\n');
+    const auto isOpened = [&opened](const QByteArray& point) {
+        for (const QByteArray& folder : opened) {
+            if (!folder.isEmpty() && (point == folder || point.startsWith(folder + '/')))
+                return true;
+        }
+        return false;
+    };
     QList<QByteArray> points;
     for (const QByteArray& line : table.readAll().split('\n')) {
         const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() > 4 && (fields[4].startsWith("/tmp/") || fields[4].startsWith("/mnt/")))
-            points.prepend(fields[4]);  // later mounts may sit on earlier ones
+        if (fields.size() <= 4)
+            continue;
+        // Blanks, tabs, newlines and backslashes come as octal escapes.
+        QByteArray point = fields[4];
+        for (qsizetype i = point.indexOf('\\'); i >= 0 && i + 3 < point.size(); i = point.indexOf('\\', i + 1))
+            point.replace(i, 4, QByteArray(1, char(point.mid(i + 1, 3).toInt(nullptr, 8))));
+        if ((point.startsWith("/tmp/") || point.startsWith("/mnt/")) && !isOpened(point))
+            points.prepend(point);  // later mounts may sit on earlier ones
     }
     for (const QByteArray& point : std::as_const(points))
         ::umount2(point.constData(), MNT_DETACH);

@@ -68,10 +68,9 @@ inline QString outsideVirtualPda()
 // folder through LD_LIBRARY_PATH, where a blank is no separator.
 inline void preload(QProcessEnvironment& env, const QString& path)
 {
-    const QString library = testaccount::reachable(path);
-    const int slash = int(library.lastIndexOf('/'));
-    env.insert(QStringLiteral("LD_PRELOAD"), library.mid(slash + 1));
-    env.insert(QStringLiteral("LD_LIBRARY_PATH"), library.left(qMax(slash, 0)));
+    const int slash = int(path.lastIndexOf('/'));
+    env.insert(QStringLiteral("LD_PRELOAD"), path.mid(slash + 1));
+    env.insert(QStringLiteral("LD_LIBRARY_PATH"), path.left(qMax(slash, 0)));
 }
 
 // Children die with the test, so a crashed test leaves no emulator holding the links.
@@ -200,7 +199,7 @@ public:
         giveToAccount(runtime);
         process.setProcessEnvironment(cameraEnvironment());
         process.setWorkingDirectory(work);
-        process.setProgram(testaccount::reachable(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera"));
+        process.setProgram(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera");
         if (keepErrors)
             process.setProcessChannelMode(QProcess::SeparateChannels);
         else if (errorFile.isEmpty())

@@ -214,6 +214,20 @@ public:
 
     bool key(const QString& name) { return xdotool({"key", name}); }
 
+    // Where the X server has its pointer, "X=.. Y=.." as xdotool says it; empty without one.
+    // A click that did not take tells by it whether the pointer ever got there.
+    QString pointer()
+    {
+        if (display.isEmpty())
+            return {};
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(QStandardPaths::findExecutable("xdotool"), {"getmouselocation"});
+        if (!p.waitForFinished(10000) || p.exitCode() != 0)
+            return {};
+        return QString::fromLocal8Bit(p.readAllStandardOutput()).simplified();
+    }
+
     QString display;  // the private X server, ":N" (X11 back end only)
 
 private:

@@ -120,6 +120,8 @@ mkdir -m 0755 "$home" "$scratch/out"
 chown "$user:" "$home" "$scratch/out"
 
 export unit_exec_start=$exec_start
+export unit_exec_stop_post=$(unit_value ExecStopPost)
+[ -n "$unit_exec_stop_post" ] || fail "the unit has no ExecStopPost: a service without root leaves its links"
 export unit_runtime_dir=$runtime_dir
 export unit_no_new_privileges=$(unit_value NoNewPrivileges)
 export unit_capabilities=$(unit_value CapabilityBoundingSet)
@@ -128,7 +130,11 @@ wayland_leg=yes
 for tool in weston weston-screenshooter; do
     command -v "$tool" >/dev/null || { wayland_leg=no; missing=$tool; }
 done
-export scratch root home user probe wayland_leg
+# The probe runs as the user in a namespace whose /tmp is empty: from the build tree, which
+# may lie under /tmp or in a folder the user may not enter, it comes along into the scratch.
+install -m 0755 -D "$probe" "$scratch/bin/install_probe"
+probe=$scratch/bin/install_probe
+export scratch root home user probe wayland_leg source_dir
 unshare --mount --net --propagation private -- bash "$(dirname "$0")/service_run.sh" \
     || fail "the run failed (above)"
 [ "$wayland_leg" = yes ] || skip "X leg passed; weston leg not run: $missing not found (scripts/packages.sh)"

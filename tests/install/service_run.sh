@@ -3,6 +3,8 @@
 # through the environment. Prints the counter it read and exits non-zero on the first fault.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
+# The virtual PDA's screen (read before /tmp, where the checkout may lie, is covered).
+source "$source_dir/scripts/virtual-pda"
 fail() { echo "service_check: $*" >&2; exit 1; }
 pids=()
 finish() {
@@ -45,6 +47,10 @@ if command -v systemctl >/dev/null; then
     [ -L "$wants" ] || fail "systemctl enable made no link $wants"
 fi
 umount /etc/systemd/system /var/lib/systemd
+# The postinst made the service's account (sysusers.d): no root, a member of group video.
+account=$(getent passwd orvane-card) || fail "installing the package made no account orvane-card"
+[ "$(cut -d: -f3 <<<"$account")" -ne 0 ] || fail "orvane-card is root"
+id -nG orvane-card | grep -qw video || fail "orvane-card is not in group video"
 
 # ---- the service, started as systemd starts it -------------------------------------------
 
@@ -59,18 +65,22 @@ while IFS= read -r line; do
     if [[ "$value" =~ ^\"(.*)\"$ || "$value" =~ ^\'(.*)\'$ ]]; then value=${BASH_REMATCH[1]}; fi
     settings[$key]=$value
 done </etc/default/orvane-camera-card
-# ExecStart=: words split at blanks; %t is /run, ${NAME} one word of the setting's value.
-command=()
-for word in $unit_exec_start; do
-    word=${word//%t//run}
-    case "$word" in
-    *\"* | *\'* | *\$[A-Za-z]*) fail "ExecStart word '$word' is beyond this test's expansion" ;;
-    esac
-    while [[ "$word" =~ \$\{([A-Za-z_][A-Za-z0-9_]*)\} ]]; do
-        word=${word/"${BASH_REMATCH[0]}"/"${settings[${BASH_REMATCH[1]}]-}"}
+# A command line of the unit into the array command: words split at blanks, a leading "-"
+# (failure ignored) dropped; %t is /run, ${NAME} one word of the setting's value.
+unit_command() {
+    local word
+    command=()
+    for word in ${1#-}; do
+        word=${word//%t//run}
+        case "$word" in
+        *\"* | *\'* | *\$[A-Za-z]*) fail "the unit's word '$word' is beyond this test's expansion" ;;
+        esac
+        while [[ "$word" =~ \$\{([A-Za-z_][A-Za-z0-9_]*)\} ]]; do
+            word=${word/"${BASH_REMATCH[0]}"/"${settings[${BASH_REMATCH[1]}]-}"}
+        done
+        command+=("$word")
     done
-    command+=("$word")
-done
+}
 # NoNewPrivileges= and CapabilityBoundingSet= as setpriv gives them.
 limits=(--inh-caps=-all)
 [ "$unit_no_new_privileges" = yes ] && limits+=(--no-new-privs)
@@ -82,17 +92,45 @@ if [ -n "$unit_capabilities" ]; then
     done
     limits+=(--bounding-set="$caps")
 fi
-echo "service_check: ExecStart ${command[*]}"
-setpriv "${limits[@]}" -- "${command[@]}" >"$scratch/emulator.out" 2>&1 &
-emulator=$!
-pids+=("$emulator")
+# The service as systemd starts it (ExecStart, with the unit's limits), in the background:
+# sets emulator.
+start_service() {
+    unit_command "$unit_exec_start"
+    echo "service_check: ExecStart ${command[*]}"
+    setpriv "${limits[@]}" -- "${command[@]}" >"$scratch/emulator.out" 2>&1 &
+    emulator=$!
+    pids+=("$emulator")
+}
+# Ends it as systemd stops it: SIGTERM, then ExecStopPost as root.
+stop_service() {
+    terminate "$emulator"
+    [ "$term_status" -eq 0 ] || { cat "$scratch/emulator.out" >&2; fail "the service ended with status $term_status"; }
+    unit_command "$unit_exec_stop_post"
+    "${command[@]}" || fail "ExecStopPost ${command[*]} failed"
+}
+start_service
+# "ready" comes once it serves, root given up.
 for waited in $(seq 100); do
-    [ -e /dev/orvane_vdc ] && [ -e /dev/orvane_buz ] && break
+    grep -q '^ready' "$scratch/emulator.out" && break
     alive "$emulator" || break
     sleep 0.1
 done
 [ -e /dev/orvane_vdc ] && [ -e /dev/orvane_buz ] ||
     { cat "$scratch/emulator.out" >&2; fail "the service linked no card into /dev"; }
+# Serving, it is the service's account with no capability and no way back to root.
+grep -E '^(Uid|Gid|Groups|CapInh|CapPrm|CapEff|CapBnd|CapAmb|NoNewPrivs):' "/proc/$emulator/status" \
+    >"$scratch/emulator.status"
+sed 's/^/service_check: the serving emulator: /' "$scratch/emulator.status"
+card_uid=$(id -u orvane-card)
+grep -qP "^Uid:\t$card_uid\t$card_uid\t$card_uid\t$card_uid\$" "$scratch/emulator.status" ||
+    fail "the serving emulator is not orvane-card"
+grep -qP "^Gid:\t(\d+)\t\1\t\1\t\1\$" "$scratch/emulator.status" &&
+    ! grep -qP "^Gid:\t0\t" "$scratch/emulator.status" || fail "the serving emulator's group is root's"
+grep -qP "^Groups:.*\b$(getent group video | cut -d: -f3)\b" "$scratch/emulator.status" ||
+    fail "the serving emulator is not in group video"
+for cap in CapInh CapPrm CapEff CapAmb; do
+    grep -qP "^$cap:\t0+\$" "$scratch/emulator.status" || fail "the serving emulator holds capabilities ($cap)"
+done
 for node in /dev/orvane_vdc /dev/orvane_buz; do
     [ "$(stat -L -c '%U:%G %a' "$node")" = "root:video 660" ] ||
         fail "$node is $(stat -L -c '%U:%G %a' "$node"), not root:video 660"
@@ -150,23 +188,21 @@ camera_leg() {
 
 # The X leg: a 24-bit display, no window manager, the window where X puts it.
 # X's abstract socket is the network namespace's: the run has one of its own.
-# The server picks a free display itself: another run's lock in /tmp is never ours.
-"${user_command[@]}" Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp \
-    3>"$scratch/display" >"$scratch/xvfb.out" 2>&1 &
-pids+=($!)
-for waited in $(seq 100); do [ -s "$scratch/display" ] && break; sleep 0.1; done
-[ -s "$scratch/display" ] || { cat "$scratch/xvfb.out" >&2; fail "Xvfb did not start"; }
-display=:$(head -n 1 "$scratch/display")
+pda_as_user=("${user_command[@]}")
+pda_start_xvfb 800x600x24 "$scratch/out" || fail "Xvfb did not start"
+pids+=("$pda_xvfb_pid")
+display=$pda_display
+xauthority=$pda_xauthority
 window_at() {
     local id geometry
-    id=$(as_user DISPLAY="$display" timeout 5 xdotool search --onlyvisible --name '^Camera$' 2>/dev/null | head -n 1)
+    id=$(as_user DISPLAY="$display" XAUTHORITY="$xauthority" timeout 5 xdotool search --onlyvisible --name '^Camera$' 2>/dev/null | head -n 1)
     [ -n "$id" ] || return 1
-    geometry=$(as_user DISPLAY="$display" xdotool getwindowgeometry --shell "$id") || return 1
+    geometry=$(as_user DISPLAY="$display" XAUTHORITY="$xauthority" xdotool getwindowgeometry --shell "$id") || return 1
     window_x=$(sed -n 's/^X=//p' <<<"$geometry")
     window_y=$(sed -n 's/^Y=//p' <<<"$geometry")
 }
-screenshot() { as_user DISPLAY="$display" timeout 5 import -window root "$1" 2>/dev/null; }
-camera_leg x11 DISPLAY="$display"
+screenshot() { as_user DISPLAY="$display" XAUTHORITY="$xauthority" timeout 5 import -window root "$1" 2>/dev/null; }
+camera_leg x11 DISPLAY="$display" XAUTHORITY="$xauthority"
 
 # The weston leg: weston drawing with pixman (so that it can be photographed) into a window
 # on the X leg's 24-bit display, whose kiosk shell fills its 240x320 output with the
@@ -175,7 +211,7 @@ camera_leg x11 DISPLAY="$display"
 if [ "$wayland_leg" = yes ]; then
     runtime=$scratch/out/runtime
     as_user mkdir -m 0700 "$runtime"
-    "${user_command[@]}" XDG_RUNTIME_DIR="$runtime" DISPLAY="$display" weston --backend=x11-backend.so --shell=kiosk-shell.so \
+    "${user_command[@]}" XDG_RUNTIME_DIR="$runtime" DISPLAY="$display" XAUTHORITY="$xauthority" weston --backend=x11-backend.so --shell=kiosk-shell.so \
         --socket=wayland-7 --width=240 --height=320 --use-pixman --debug >"$scratch/weston.out" 2>&1 &
     pids+=($!)
     for waited in $(seq 50); do [ -S "$runtime/wayland-7" ] && break; sleep 0.1; done
@@ -194,8 +230,25 @@ fi
 
 # ---- the service stopped ----------------------------------------------------------------
 
-terminate "$emulator"
-[ "$term_status" -eq 0 ] || { cat "$scratch/emulator.out" >&2; fail "the service ended with status $term_status"; }
+card_mount=$(dirname "$control")
+stop_service
 [ ! -e /dev/orvane_vdc ] && [ ! -L /dev/orvane_vdc ] && [ ! -L /dev/orvane_buz ] ||
     fail "the links stayed in /dev after the service stopped"
-echo "service_check: the service linked the card, served it to $user and removed its links"
+! mountpoint -q "$card_mount" || fail "the card stayed mounted at $card_mount after the service stopped"
+echo "service_check: the service linked the card, served it to $user, and its links and mount went"
+
+# ---- a source file the service's account may not read ----------------------------------
+
+mkdir -m 0700 "$scratch/private"
+cp "$scratch/scene.png" "$scratch/private/"
+settings[SOURCE]=image:$scratch/private/scene.png
+start_service
+for waited in $(seq 100); do
+    grep -q 'source error' "$scratch/emulator.out" && break
+    alive "$emulator" || break
+    sleep 0.1
+done
+grep -q "source error .*private/scene.png.*Permission denied" "$scratch/emulator.out" ||
+    { cat "$scratch/emulator.out" >&2; fail "no source error in the journal for a file the service may not read"; }
+echo "service_check: the journal says: $(grep -m1 'source error' "$scratch/emulator.out")"
+stop_service

@@ -179,6 +179,16 @@ void TestSettings::names_data()
     QTest::newRow("the same across the last byte")
         << QByteArray("[File]\nNamePrefix=abcdefghijkl\xf0\x9f\x93\xb7\n")
         << QByteArray("abcdefghijkl") << QByteArray("jpg") << QByteArray("JPEG");
+    // A letter and its combining mark are one character to the reader: kept or left out together.
+    QTest::newRow("a letter and its combining mark across the last byte")
+        << QByteArray("[File]\nNamePrefix=abcdefghijklmne\xcc\x81\nNameSuffix=abcdee\xcc\x81\n")
+        << QByteArray("abcdefghijklmn") << QByteArray("abcde") << QByteArray("JPEG");
+    QTest::newRow("a letter and its combining mark at the last byte")
+        << QByteArray("[File]\nNamePrefix=abcdefghijkle\xcc\x81x\n")
+        << QByteArray("abcdefghijkle\xcc\x81") << QByteArray("jpg") << QByteArray("JPEG");
+    QTest::newRow("a flag of two code points across the last byte")
+        << QByteArray("[File]\nNamePrefix=abcdefghijk\xf0\x9f\x87\xa9\xf0\x9f\x87\xaa\n")
+        << QByteArray("abcdefghijk") << QByteArray("jpg") << QByteArray("JPEG");
 }
 
 void TestSettings::names()

@@ -20,11 +20,19 @@
 #include <QImageWriter>
 #include <QLCDNumber>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
 
+#include <atomic>
+#include <optional>
+#include <thread>
+
+#include <fcntl.h>
+#include <linux/capability.h>
 #include <sched.h>
+#include <sys/syscall.h>
 
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -159,44 +167,100 @@ public:
 };
 
 // A picture as the writer makes it.
-QByteArray pictureBytes()
+QByteArray pictureBytes(const char* format = "JPEG", QSize size = QSize(240, 160))
 {
-    QImage frame(240, 160, QImage::Format_RGB16);
+    QImage frame(size, QImage::Format_RGB16);
     paintPattern(frame);
     QTemporaryDir dir;
     PictureWriter writer;
-    const QString path = dir.filePath("pic.jpg");
-    if (writer.write(frame, path, "JPEG", 30, PictureInfo{QDateTime::currentDateTime(), "m", "n", "s"})
+    const QString path = dir.filePath("pic");
+    if (writer.write(frame, path, format, 30, PictureInfo{QDateTime::currentDateTime(), "m", "n", "s"})
         != PictureWriter::Written)
         return {};
     return readFile(path);
 }
 
-// A file, folder or link at `path`, last changed `ageSeconds` ago (negative: ahead of the
-// clock). A "picture" file holds a complete picture, a "cut picture" the first half of one.
-void makeEntry(const QString& path, const QString& kind, int ageSeconds)
+// The effective rights of root that pass over permission bits, taken from this thread while
+// it lives: root then honours the bits of its own files, as the camera's user does.
+class WithoutDacOverride {
+public:
+    WithoutDacOverride()
+    {
+        if (::syscall(SYS_capget, &header, saved) != 0)
+            return;
+        __user_cap_data_struct lowered[2] = {saved[0], saved[1]};
+        lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        lowered_ = ::syscall(SYS_capset, &header, lowered) == 0;
+    }
+    ~WithoutDacOverride()
+    {
+        if (lowered_)
+            ::syscall(SYS_capset, &header, saved);
+    }
+
+private:
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved[2] = {};
+    bool lowered_ = false;
+};
+
+// What a temporary of `kind` holds: a "picture" (JPEG) or "png" whole, "cut picture" or
+// "cut png" the first half of one, "large picture" a whole 640x480 JPEG, "trailing bytes" a
+// whole JPEG with bytes after its end, "bmp" a picture of a format not judged, "empty"
+// nothing, anything else a few bytes of text.
+QByteArray contentOf(const QString& kind)
 {
-    if (kind == "picture" || kind == "cut picture") {
-        QByteArray bytes = pictureBytes();
-        QVERIFY(!bytes.isEmpty());
-        if (kind == "cut picture")
+    if (kind == "picture" || kind == "cut picture")
+        return pictureBytes();
+    if (kind == "large picture")
+        return pictureBytes("JPEG", QSize(640, 480));
+    if (kind == "png" || kind == "cut png")
+        return pictureBytes("PNG");
+    if (kind == "bmp")
+        return pictureBytes("BMP");
+    if (kind == "trailing bytes")
+        return pictureBytes() + "more";
+    if (kind == "empty")
+        return QByteArray();
+    return "left";
+}
+
+// A file, folder, link or FIFO at `path`, last changed `ageSeconds` ago (negative: ahead of
+// the clock). A file holds what contentOf() gives for `kind`; a "link to" a kind of file
+// points at one beside it, "another user's" file belongs to nobody, an "unreadable" one
+// has mode 000.
+void makeEntry(const QString& path, QString kind, int ageSeconds)
+{
+    const bool otherUsers = kind.startsWith("another user's ");
+    const bool unreadable = kind.startsWith("unreadable ");
+    kind.remove(QRegularExpression("^(another user's|unreadable) "));
+    if (kind == "folder") {
+        QVERIFY(QDir().mkpath(path));
+    } else if (kind == "link" || kind.startsWith("link to ")) {
+        QFile target(path + ".target");
+        QVERIFY(target.open(QIODevice::WriteOnly));
+        target.write(contentOf(kind.mid(8)));
+        QVERIFY(QFile::link(QFileInfo(target).fileName(), path));
+    } else if (kind == "fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else {
+        QByteArray bytes = contentOf(kind);
+        QVERIFY(kind == "empty" || !bytes.isEmpty());
+        if (kind.startsWith("cut "))
             bytes.truncate(bytes.size() / 2);
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(bytes);
-    } else if (kind == "folder") {
-        QVERIFY(QDir().mkpath(path));
-    } else if (kind == "link") {
-        QFile target(path + ".target");
-        QVERIFY(target.open(QIODevice::WriteOnly));
-        QVERIFY(QFile::link(QFileInfo(target).fileName(), path));
-    } else {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("left");
     }
+    const QByteArray name = QFile::encodeName(path);
     const struct timespec times[2] = {{time(nullptr) - ageSeconds, 0}, {time(nullptr) - ageSeconds, 0}};
-    QCOMPARE(utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW), 0);
+    if (kind.startsWith("link"))
+        QCOMPARE(utimensat(AT_FDCWD, name.constData(), times, 0), 0); // its target as old
+    if (otherUsers)
+        QCOMPARE(::chown(name.constData(), 65534, 65534), 0);
+    if (unreadable)
+        QCOMPARE(::chmod(name.constData(), 0), 0);
+    QCOMPARE(utimensat(AT_FDCWD, name.constData(), times, AT_SYMLINK_NOFOLLOW), 0);
 }
 
 } // namespace
@@ -216,6 +280,12 @@ private slots:
     void placedNameIsSynced();
     void staleTemporaries_data();
     void staleTemporaries();
+    void staleTemporaryOpenedOnce_data();
+    void staleTemporaryOpenedOnce();
+    void stalePictureNeverReplaces_data();
+    void stalePictureNeverReplaces();
+    void pictureContent_data();
+    void pictureContent();
     void eachFileHoldsOnlyItsPicture();
     void qualityReachesTheEncoder();
     void sameBytesAsFromThirtyTwoBits();
@@ -423,22 +493,28 @@ void TestSaving::placedNameIsSynced_data()
     QTest::addColumn<bool>("unnamedFiles");
     QTest::addColumn<bool>("renameNoReplace");
     QTest::addColumn<int>("folderError");
+    QTest::addColumn<int>("fileError");
     QTest::addColumn<bool>("written");
-    QTest::newRow("unnamed file") << true << true << 0 << true;
-    QTest::newRow("named temporary") << false << true << 0 << true;
-    QTest::newRow("no no-replace rename (FAT)") << false << false << 0 << true;
-    QTest::newRow("folder sync unsupported (EINVAL): done") << true << true << EINVAL << true;
-    QTest::newRow("folder sync fails: nothing left") << true << true << EIO << false;
-    QTest::newRow("folder sync fails, named temporary: nothing left") << false << true << EIO << false;
+    QTest::newRow("unnamed file") << true << true << 0 << 0 << true;
+    QTest::newRow("named temporary") << false << true << 0 << 0 << true;
+    QTest::newRow("no no-replace rename (FAT)") << false << false << 0 << 0 << true;
+    QTest::newRow("folder sync unsupported (EINVAL): done") << true << true << EINVAL << 0 << true;
+    QTest::newRow("folder sync fails: nothing left") << true << true << EIO << 0 << false;
+    QTest::newRow("folder sync fails, named temporary: nothing left") << false << true << EIO << 0 << false;
+    QTest::newRow("file sync unsupported (EINVAL): done") << true << true << 0 << EINVAL << true;
+    QTest::newRow("file sync unsupported (EINVAL), named temporary: done") << false << true << 0 << EINVAL << true;
+    QTest::newRow("file sync fails: nothing left") << true << true << 0 << EIO << false;
+    QTest::newRow("file sync fails, named temporary: nothing left") << false << true << 0 << EIO << false;
 }
 
-// "Written" only once the picture's name is on the medium: its folder is synced after the
-// name is in place.
+// "Written" only once the picture's data and name are on the medium: the file is synced,
+// then its folder after the name is in place.
 void TestSaving::placedNameIsSynced()
 {
     QFETCH(bool, unnamedFiles);
     QFETCH(bool, renameNoReplace);
     QFETCH(int, folderError);
+    QFETCH(int, fileError);
     QFETCH(bool, written);
     QTemporaryDir dir;
     const QString folder = dir.filePath("Image_Files");
@@ -448,13 +524,15 @@ void TestSaving::placedNameIsSynced()
     paintPattern(frame);
     PictureWriter writer({unnamedFiles, renameNoReplace, {}});
     syncspy::Watch watch([&] { return QByteArray(QFile::exists(path) ? "named" : "unnamed"); },
-                         folderError);
+                         folderError, fileError);
     const PictureWriter::Result result = writer.write(frame, path, "JPEG", 30, PictureInfo());
     const QList<syncspy::FolderSync> syncs = watch.syncs();
     QCOMPARE(result, written ? PictureWriter::Written : PictureWriter::Failed);
-    QVERIFY(!syncs.isEmpty());
-    QCOMPARE(syncs.last().folder, QFile::encodeName(QFileInfo(folder).canonicalFilePath()));
-    QCOMPARE(syncs.last().seen, QByteArray("named"));
+    if (fileError != EIO) {
+        QVERIFY(!syncs.isEmpty());
+        QCOMPARE(syncs.last().folder, QFile::encodeName(QFileInfo(folder).canonicalFilePath()));
+        QCOMPARE(syncs.last().seen, QByteArray("named"));
+    }
     QCOMPARE(filesUnder(folder + '/'), written ? QStringList{"pic0001.jpg"} : QStringList());
 }
 
@@ -462,34 +540,58 @@ void TestSaving::staleTemporaries_data()
 {
     QTest::addColumn<QString>("where"); // home, card, card top
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("kind");   // as makeEntry() takes it
     QTest::addColumn<int>("ageSeconds"); // negative: dated ahead, as after the clock was set back
     QTest::addColumn<QString>("after");  // "kept", "removed", or the picture it became
+    QTest::addColumn<QByteArray>("suffix"); // the setting
     const QString temporary = ".pic0001.jpg.camera-part-Ab3dE9";
-    QTest::newRow("internal picture folder") << "home" << temporary << "file" << 3600 << "removed";
-    QTest::newRow("card picture folder") << "card" << temporary << "file" << 3600 << "removed";
-    QTest::newRow("card top folder") << "card top" << temporary << "file" << 3600 << "removed";
-    QTest::newRow("a minute old") << "home" << temporary << "file" << 61 << "removed";
-    QTest::newRow("an hour ahead of the clock") << "home" << temporary << "file" << -3600 << "removed";
-    QTest::newRow("still being written by another camera") << "home" << temporary << "file" << 5 << "kept";
-    QTest::newRow("seconds ahead of the clock") << "home" << temporary << "file" << -5 << "kept";
-    QTest::newRow("a complete picture") << "home" << temporary << "picture" << 3600 << "pic0007.jpg";
-    QTest::newRow("a complete picture on the card") << "card" << temporary << "picture" << 3600 << "pic0007.jpg";
-    QTest::newRow("a complete picture in the card's top folder") << "card top" << temporary << "picture" << 3600 << "pic0007.jpg";
-    QTest::newRow("a complete picture ahead of the clock") << "home" << temporary << "picture" << -3600 << "pic0007.jpg";
-    QTest::newRow("a complete picture still being written") << "home" << temporary << "picture" << 5 << "kept";
-    QTest::newRow("a cut-off picture") << "home" << temporary << "cut picture" << 3600 << "removed";
-    QTest::newRow("a picture") << "home" << "pic0001.jpg" << "picture" << 3600 << "kept";
-    QTest::newRow("without the leading dot") << "home" << "pic0001.jpg.camera-part-Ab3dE9" << "picture" << 3600 << "kept";
-    QTest::newRow("five characters after the mark") << "home" << ".pic0001.jpg.camera-part-Ab3dE" << "picture" << 3600 << "kept";
-    QTest::newRow("a character no temporary has") << "home" << ".pic0001.jpg.camera-part-Ab3d-9" << "picture" << 3600 << "kept";
-    QTest::newRow("a folder named like one") << "home" << temporary << "folder" << 3600 << "kept";
-    QTest::newRow("a link named like one") << "home" << temporary << "link" << 3600 << "kept";
-    QTest::newRow("outside the picture folders") << "home top" << temporary << "picture" << 3600 << "kept";
+    const auto row = [&](const char* title, const QString& where, const QString& kind, int age,
+                         const QString& after, const QByteArray& suffix = "jpg") {
+        QTest::newRow(title) << where << temporary << kind << age << after << suffix;
+    };
+    row("internal picture folder", "home", "cut picture", 3600, "removed");
+    row("card picture folder", "card", "cut picture", 3600, "removed");
+    row("card top folder", "card top", "cut picture", 3600, "removed");
+    row("a minute old", "home", "cut picture", 61, "removed");
+    row("an hour ahead of the clock", "home", "cut picture", -3600, "removed");
+    row("still being written by another camera", "home", "cut picture", 5, "kept");
+    row("seconds ahead of the clock", "home", "cut picture", -5, "kept");
+    row("a complete picture", "home", "picture", 3600, "pic0007.jpg");
+    row("a complete picture on the card", "card", "picture", 3600, "pic0007.jpg");
+    row("a complete picture in the card's top folder", "card top", "picture", 3600, "pic0007.jpg");
+    row("a complete picture ahead of the clock", "home", "picture", -3600, "pic0007.jpg");
+    row("a complete picture still being written", "home", "picture", 5, "kept");
+    row("a cut-off picture", "home", "cut picture", 3600, "removed");
+    row("nothing written yet", "home", "empty", 3600, "removed");
+    row("a complete PNG", "home", "png", 3600, "pic0007.png", "png");
+    row("a complete PNG, the suffix set to jpg", "home", "png", 3600, "pic0007.png");
+    row("a complete JPEG, the suffix set to png", "home", "picture", 3600, "pic0007.jpg", "png");
+    row("a complete JPEG, the suffix set to JPEG", "home", "picture", 3600, "pic0007.JPEG", "JPEG");
+    row("a cut-off PNG", "card", "cut png", 3600, "removed", "png");
+    row("a complete picture the reader's memory limit refuses", "home", "large picture", 3600,
+        "pic0007.jpg");
+    row("a format not judged", "home", "bmp", 3600, "kept", "bmp");
+    row("bytes after the picture's end", "home", "trailing bytes", 3600, "kept");
+    row("not a picture", "home", "text", 3600, "kept");
+    row("unreadable, cut off", "home", "unreadable cut picture", 3600, "kept");
+    row("unreadable, complete", "home", "unreadable picture", 3600, "kept");
+    row("another user's, cut off", "home", "another user's cut picture", 3600, "kept");
+    row("another user's, complete", "card", "another user's picture", 3600, "kept");
+    row("a folder named like one", "home", "folder", 3600, "kept");
+    row("a link named like one", "home", "link", 3600, "kept");
+    row("a link to a cut-off picture", "home", "link to cut picture", 3600, "kept");
+    row("a link to a complete picture", "home", "link to picture", 3600, "kept");
+    row("a FIFO named like one", "home", "fifo", 3600, "kept");
+    QTest::newRow("a picture") << "home" << "pic0001.jpg" << "picture" << 3600 << "kept" << QByteArray("jpg");
+    QTest::newRow("without the leading dot") << "home" << "pic0001.jpg.camera-part-Ab3dE9" << "picture" << 3600 << "kept" << QByteArray("jpg");
+    QTest::newRow("five characters after the mark") << "home" << ".pic0001.jpg.camera-part-Ab3dE" << "picture" << 3600 << "kept" << QByteArray("jpg");
+    QTest::newRow("a character no temporary has") << "home" << ".pic0001.jpg.camera-part-Ab3d-9" << "picture" << 3600 << "kept" << QByteArray("jpg");
+    QTest::newRow("outside the picture folders") << "home top" << temporary << "picture" << 3600 << "kept" << QByteArray("jpg");
 }
 
 // What a killed camera left is settled at the next start, silently: a complete picture is
-// numbered on like a saved one, anything else of the writer's is removed once stale.
+// numbered on like a saved one, with its own format's suffix; one shown to be cut off is
+// removed; anything else stays as it was, whoever owns it and whatever it holds.
 void TestSaving::staleTemporaries()
 {
     QFETCH(QString, where);
@@ -497,26 +599,163 @@ void TestSaving::staleTemporaries()
     QFETCH(QString, kind);
     QFETCH(int, ageSeconds);
     QFETCH(QString, after);
+    QFETCH(QByteArray, suffix);
     TestEnvironment env;
-    env.writeSettings("[File]\nSerial=6\n");
+    env.writeSettings("[File]\nSerial=6\nNameSuffix=" + suffix + "\n");
     const QString folder = where == "home" ? env.home + "/Documents/Image_Files/"
         : where == "card" ? env.card + "Documents/Image_Files/"
         : where == "card top" ? env.card : env.home + '/';
     QDir().mkpath(folder);
     makeEntry(folder + name, kind, ageSeconds);
-    const QByteArray left = readFile(folder + name);
+    const QByteArray path = QFile::encodeName(folder + name);
+    struct stat was;
+    QCOMPARE(::lstat(path.constData(), &was), 0);
+    const QByteArray left = S_ISREG(was.st_mode) ? readFile(folder + name) : QByteArray();
     const QStringList before = filesUnder(folder);
-    auto c = env.makeCamera();
+    // A reader that refuses a picture this large must not decide what becomes of it.
+    const int limit = QImageReader::allocationLimit();
+    if (kind == "large picture")
+        QImageReader::setAllocationLimit(1);
+    std::unique_ptr<Camera> c;
+    {
+        std::optional<WithoutDacOverride> unprivileged;
+        if (kind.startsWith("unreadable"))
+            unprivileged.emplace();
+        c = env.makeCamera();
+    }
+    QImageReader::setAllocationLimit(limit);
     const bool there = QFileInfo(folder + name).exists() || QFileInfo(folder + name).isSymLink();
     QCOMPARE(there, after == "kept");
     if (after == "kept" || after == "removed") {
         QCOMPARE(c->settings().serial, 6);
         QCOMPARE(filesUnder(folder).size(), before.size() - (after == "removed"));
+        if (after == "kept") {
+            struct stat is;
+            QCOMPARE(::lstat(path.constData(), &is), 0);
+            QCOMPARE(is.st_ino, was.st_ino);
+            QCOMPARE(is.st_mode, was.st_mode);
+            QCOMPARE(is.st_uid, was.st_uid);
+            QCOMPARE(is.st_size, was.st_size);
+            QCOMPARE(is.st_mtim.tv_sec, was.st_mtim.tv_sec);
+        }
         return;
     }
     QCOMPARE(filesUnder(folder), QStringList{after});
     QCOMPARE(readFile(folder + after), left);
     QCOMPARE(c->settings().serial, 7);
+}
+
+// Each temporary judged from the one descriptor opened on its name: never through a link,
+// never waiting on a FIFO for a writer that does not come.
+void TestSaving::staleTemporaryOpenedOnce_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("verdict");
+    QTest::newRow("a complete picture") << "picture" << int(StaleTemporary::Complete);
+    QTest::newRow("a cut-off picture") << "cut picture" << int(StaleTemporary::CutOff);
+    QTest::newRow("a link to a complete picture") << "link to picture" << int(StaleTemporary::Leave);
+    QTest::newRow("a link to a cut-off picture") << "link to cut picture" << int(StaleTemporary::Leave);
+    QTest::newRow("a FIFO") << "fifo" << int(StaleTemporary::Leave);
+    QTest::newRow("a folder") << "folder" << int(StaleTemporary::Leave);
+}
+
+// Called directly, as if the entry had been swapped in after the folder was listed.
+void TestSaving::staleTemporaryOpenedOnce()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, verdict);
+    QTemporaryDir dir;
+    const QByteArray name = ".pic0001.jpg.camera-part-Ab3dE9";
+    makeEntry(dir.filePath(name), kind, 3600);
+    const UniqueFd folder(::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY));
+    QVERIFY(folder.valid());
+    std::atomic<int> judged{-1};
+    std::thread judge([&] { judged = int(StaleTemporary(folder.get(), name).verdict()); });
+    const bool finished = QTest::qWaitFor([&] { return judged != -1; }, 5000);
+    if (!finished) {
+        // Lets a reader that waits on the FIFO go, so that the test fails instead of hanging.
+        const UniqueFd writer(::open(QFile::encodeName(dir.filePath(name)).constData(),
+                                     O_WRONLY | O_NONBLOCK));
+        judge.join();
+        QFAIL("the judging waited on the entry");
+    }
+    judge.join();
+    QCOMPARE(judged.load(), verdict);
+}
+
+// Placing a recovered picture never replaces a file that took its name meanwhile.
+void TestSaving::stalePictureNeverReplaces_data()
+{
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("name free") << false;
+    QTest::newRow("name taken meanwhile") << true;
+}
+
+void TestSaving::stalePictureNeverReplaces()
+{
+    QFETCH(bool, taken);
+    QTemporaryDir dir;
+    const QByteArray name = ".pic0001.jpg.camera-part-Ab3dE9";
+    makeEntry(dir.filePath(name), "picture", 3600);
+    const QByteArray picture = readFile(dir.filePath(name));
+    const UniqueFd folder(::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY));
+    StaleTemporary temporary(folder.get(), name);
+    QCOMPARE(temporary.verdict(), StaleTemporary::Complete);
+    if (taken) {
+        QFile other(dir.filePath("pic0001.jpg"));
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.write("from another program");
+    }
+    QCOMPARE(temporary.place("pic0001.jpg"), taken ? PictureWriter::NameTaken : PictureWriter::Written);
+    QCOMPARE(readFile(dir.filePath("pic0001.jpg")),
+             taken ? QByteArray("from another program") : picture);
+    QCOMPARE(QFileInfo::exists(dir.filePath(name)), taken);
+}
+
+// What a temporary's bytes show: a whole picture only to its end marker and nothing after,
+// cut off only where every byte before the end is as the format has it.
+void TestSaving::pictureContent_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("content");
+    QTest::addColumn<QByteArray>("suffix");
+    const QByteArray jpeg = pictureBytes();
+    const QByteArray png = pictureBytes("PNG");
+    const int unknown = int(PictureContent::Unknown), cut = int(PictureContent::CutOff),
+              whole = int(PictureContent::Complete);
+    QTest::newRow("JPEG") << jpeg << whole << QByteArray("jpg");
+    QTest::newRow("JPEG without its end marker") << jpeg.chopped(2) << cut << QByteArray();
+    QTest::newRow("JPEG without its last byte") << jpeg.chopped(1) << cut << QByteArray();
+    QTest::newRow("JPEG inside its header") << jpeg.left(40) << cut << QByteArray();
+    QTest::newRow("JPEG inside its scan") << jpeg.left(jpeg.size() * 3 / 4) << cut << QByteArray();
+    QTest::newRow("JPEG start of image only") << jpeg.left(2) << cut << QByteArray();
+    QTest::newRow("one byte of a JPEG") << jpeg.left(1) << cut << QByteArray();
+    QTest::newRow("JPEG with bytes after its end") << jpeg + "x" << unknown << QByteArray();
+    // The marker after the JFIF segment, where the EXIF block goes.
+    const int second = 4 + ((uchar(jpeg.at(4)) << 8) | uchar(jpeg.at(5)));
+    QTest::newRow("JPEG with a broken marker, cut") << QByteArray(jpeg).replace(second, 1, "A").chopped(2)
+                                                    << unknown << QByteArray();
+    QTest::newRow("PNG") << png << whole << QByteArray("png");
+    QTest::newRow("PNG without IEND") << png.chopped(12) << cut << QByteArray();
+    QTest::newRow("PNG inside a chunk") << png.left(png.size() / 2) << cut << QByteArray();
+    QTest::newRow("PNG signature only") << png.left(8) << cut << QByteArray();
+    QTest::newRow("PNG inside its signature") << png.left(5) << cut << QByteArray();
+    QTest::newRow("PNG with bytes after IEND") << png + "x" << unknown << QByteArray();
+    QTest::newRow("PNG with a broken chunk type") << QByteArray(png).replace(12, 1, "1").chopped(12)
+                                                  << unknown << QByteArray();
+    QTest::newRow("BMP") << pictureBytes("BMP") << unknown << QByteArray();
+    QTest::newRow("text") << QByteArray("left") << unknown << QByteArray();
+    QTest::newRow("nothing") << QByteArray() << cut << QByteArray();
+}
+
+void TestSaving::pictureContent()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, content);
+    QFETCH(QByteArray, suffix);
+    const char* found = nullptr;
+    QCOMPARE(int(judgePictureContent(bytes, &found)), content);
+    QCOMPARE(QByteArray(found), suffix);
 }
 
 // Every file holds its own picture and nothing after it, also after a larger picture.
@@ -747,6 +986,12 @@ void TestSaving::homeFileSystemMissing_data()
         << QByteArray("/dev/vdb /home/anna/data ext4 noauto 0 2\n") << rootOnly << QByteArray("/home/anna") << false;
     QTest::newRow("commented out") << QByteArray("# UUID=5678 /home ext4 defaults 0 2\n")
                                    << rootOnly << QByteArray("/home/anna") << false;
+    QTest::newRow("an installer's comment naming a path")
+        << QByteArray("# /home was on /dev/vdb1 during installation\n"
+                      "UUID=1234 / ext4 errors=remount-ro 0 1\n")
+        << rootOnly << QByteArray("/home/anna") << false;
+    QTest::newRow("an indented comment") << QByteArray("\t # /home/anna lies on /dev/vdc\n")
+                                         << rootOnly << QByteArray("/home/anna") << false;
     QTest::newRow("swap") << QByteArray("/dev/vdc none swap sw 0 0\n") << rootOnly << QByteArray("/home/anna") << false;
     QTest::newRow("blank in the mount point, not mounted")
         << QByteArray("/dev/vdb /srv/my\\040homes ext4 defaults 0 2\n") << rootOnly

@@ -2,7 +2,8 @@
 // Watches the folder syncs of the test's own process: the test executable's fsync() takes
 // the place of the C library's for every caller in it (the linker prefers the executable's
 // definition), notes each sync of a folder with what a callback then sees, and can make
-// them fail. Include in one file of a test executable only.
+// them fail; its fdatasync() can make a file's data sync fail. Include in one file of a
+// test executable only.
 #include <QByteArray>
 #include <QList>
 
@@ -23,6 +24,7 @@ struct FolderSync {
 struct State {
     bool watching = false;
     int folderError = 0; // errno a folder sync fails with; 0: it is done
+    int fileError = 0;   // errno a file's data sync fails with; 0: it is done
     std::function<QByteArray()> look;
     QList<FolderSync> syncs;
 };
@@ -36,9 +38,9 @@ inline State& state()
 // Watches from construction to destruction.
 class Watch {
 public:
-    explicit Watch(std::function<QByteArray()> look, int folderError = 0)
+    explicit Watch(std::function<QByteArray()> look, int folderError = 0, int fileError = 0)
     {
-        state() = State{true, folderError, std::move(look), {}};
+        state() = State{true, folderError, fileError, std::move(look), {}};
     }
     ~Watch() { state() = State(); }
     Watch(const Watch&) = delete;
@@ -68,6 +70,17 @@ extern "C" int fsync(int fd)
             errno = s.folderError;
             return -1;
         }
+    }
+    return real(fd);
+}
+
+extern "C" int fdatasync(int fd)
+{
+    static const auto real = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fdatasync"));
+    const syncspy::State& s = syncspy::state();
+    if (s.watching && s.fileError != 0) {
+        errno = s.fileError;
+        return -1;
     }
     return real(fd);
 }

@@ -5,10 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMap>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 
 #include <grp.h>
 #include <pwd.h>
@@ -43,48 +41,6 @@ inline QStringList setprivAs(uid_t uid, gid_t gid)
 {
     return {QStringLiteral("--reuid=%1").arg(uid), QStringLiteral("--regid=%1").arg(gid),
             QStringLiteral("--clear-groups"), QStringLiteral("--")};
-}
-
-// Whether `account` can reach and run the file at `path`: every folder on the way searchable.
-inline bool canRun(const Account& account, const QString& path)
-{
-    const QByteArray file = QFile::encodeName(path);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        // Only calls that are safe between fork and exec.
-        const bool ok = ::setgroups(0, nullptr) == 0
-            && ::setresgid(account.gid, account.gid, account.gid) == 0
-            && ::setresuid(account.uid, account.uid, account.uid) == 0
-            && ::access(file.constData(), R_OK | X_OK) == 0;
-        ::_exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)
-        && WEXITSTATUS(status) == 0;
-}
-
-// The program or library at `path` as the account can run it: the file itself, or, from a
-// checkout the account cannot enter (a home of mode 0700), a copy in a folder open to all
-// that the test's end removes. Copied once per file and test.
-inline QString reachable(const QString& path)
-{
-    Account account;
-    if (::geteuid() != 0 || !lookUp(account) || canRun(account, path))
-        return path;
-    static QTemporaryDir copies(QDir::tempPath() + QStringLiteral("/orvane-test-programs-XXXXXX"));
-    static QMap<QString, QString> made;
-    if (made.contains(path))
-        return made.value(path);
-    // Each in a folder of its own, so that files of one name do not meet.
-    const QString folder = copies.filePath(QString::number(made.size()));
-    const QString copy = folder + QLatin1Char('/') + QFileInfo(path).fileName();
-    if (!copies.isValid() || !QDir().mkpath(folder) || !QFile::copy(path, copy))
-        return path;
-    ::chmod(QFile::encodeName(copies.path()).constData(), 0755);
-    ::chmod(QFile::encodeName(folder).constData(), 0755);
-    ::chmod(QFile::encodeName(copy).constData(), 0755);
-    made.insert(path, copy);
-    return copy;
 }
 
 } // namespace testaccount

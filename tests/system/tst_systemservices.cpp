@@ -61,6 +61,7 @@ private slots:
     void screenSaverLevels();
     void screenSaverFollowsPowerOnTicks_data();
     void screenSaverFollowsPowerOnTicks();
+    void powerReadAtMostEveryRefresh();
     void exitSendsOneLinkChanged();
     void cardNoticeRechecksStorage();
     void otherCardMessagesIgnored();
@@ -164,6 +165,28 @@ void TestSystemServices::screenSaverFollowsPowerOnTicks()
     if (expected.last() != 100)
         expected << 100;
     QTRY_COMPARE(screenSaverValues(spy), expected);
+}
+
+// The power state is read again once 250 ms of the clock have passed since the last read,
+// not before: a change shows within that time.
+void TestSystemServices::powerReadAtMostEveryRefresh()
+{
+    PowerFixture power;
+    power.supply("AC", {{"type", "Mains"}, {"online", "1"}});
+    TestEnvironment env;
+    SystemServices services(env.missingNode.constData(), env.missingNode.constData(), nullptr);
+    uint64_t now = 5000000;
+    services.setClock([&now] { return now; });
+    QVERIFY(services.isPowerOk());
+    power.supply("AC", {{"type", "Mains"}, {"online", "0"}});
+    power.supply("BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "5"}});
+    now += 249;
+    QVERIFY(services.isPowerOk()); // not read again yet
+    now += 1;
+    QVERIFY(!services.isPowerOk());
+    power.supply("AC", {{"type", "Mains"}, {"online", "1"}});
+    now += 250;
+    QVERIFY(services.isPowerOk());
 }
 
 void TestSystemServices::exitSendsOneLinkChanged()

@@ -7,8 +7,10 @@
 #include "tools/card-emulator/sources/autosource.h"
 #include "tools/card-emulator/sources/webcammode.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -168,6 +170,8 @@ private slots:
     void rotationOrder();
     void logLines();
     void autoSourceFollowsWebcams();
+    void autoSourceTriesUnchangedDevicesOnce();
+    void videoCaptureDevicesInNumberOrder();
     void webcamModeChoice_data();
     void webcamModeChoice();
 };
@@ -189,6 +193,9 @@ void TestCardCore::nodeCommands_data()
     QTest::newRow("M=1 NUL") << QByteArray("M=1\0", 4) << 0 << 0 << "trailing";
     QTest::newRow("M=+1") << QByteArray("M=+1") << 0 << 0 << "syntax";
     QTest::newRow("M huge") << QByteArray("M=99999999999") << 0 << 0 << "syntax";
+    QTest::newRow("M=2147483647, the largest int") << QByteArray("M=2147483647") << 0 << 0 << "mode";
+    QTest::newRow("M=2147483648, past the int range") << QByteArray("M=2147483648") << 0 << 0
+                                                      << "syntax";
     QTest::newRow("R preview") << QByteArray("R=240,160,256,480") << int(NodeCommand::SetGeometry)
                                << 240 << "";
     QTest::newRow("S direct") << QByteArray("S=160,240,256,640") << int(NodeCommand::SetGeometry)
@@ -199,6 +206,8 @@ void TestCardCore::nodeCommands_data()
                                                << "too-large";
     QTest::newRow("R huge stride") << QByteArray("R=2,2,256,2147483647") << 0 << 0
                                    << "too-large";
+    QTest::newRow("R stride past the int range") << QByteArray("R=2,2,256,2147483648") << 0 << 0
+                                                 << "syntax";
     QTest::newRow("R huge width") << QByteArray("R=99999999999,160,256,480") << 0 << 0
                                   << "syntax";
     QTest::newRow("R=1,2") << QByteArray("R=1,2") << 0 << 0 << "syntax";
@@ -757,6 +766,57 @@ void TestCardCore::autoSourceFollowsWebcams()
     }));
     source.stop();
     QVERIFY(source.failure().empty());
+}
+
+// A device that failed is not tried again while the set of devices stays the same, though
+// the devices are listed again every second.
+void TestCardCore::autoSourceTriesUnchangedDevicesOnce()
+{
+    std::atomic<int> looks{0};
+    std::atomic<int> tries{0};
+    const auto list = [&] {
+        ++looks;
+        return std::vector<std::string>{"/dev/video0"};
+    };
+    const auto make = [&](const std::string& node) -> std::unique_ptr<FrameSource> {
+        ++tries;
+        return std::make_unique<FakeDevice>(node, false, 0x1111);
+    };
+    AutoSource source(list, make, [](const std::string&) {});
+    std::string error;
+    QVERIFY(source.start(error));
+    QCOMPARE(tries.load(), 1);
+    QVERIFY(eventually([&] { return looks >= 3; }));
+    source.stop();
+    QCOMPARE(tries.load(), 1);
+    QVERIFY(!source.hasFrames());
+}
+
+// The capture nodes of a folder by their numbers, not as their names sort: video10 after
+// video2; names that are not "video" and a number are left out, as are nodes that do not
+// capture.
+void TestCardCore::videoCaptureDevicesInNumberOrder()
+{
+    QTemporaryDir dir;
+    const std::string folder = QFile::encodeName(dir.path()).toStdString();
+    for (const char* name : {"video10", "video2", "video0", "video1", "video", "videoX",
+                             "video3a", "video-1", "media0", "vbi4"}) {
+        QFile node(dir.filePath(name));
+        QVERIFY(node.open(QIODevice::WriteOnly));
+    }
+    QStringList asked;
+    const auto captures = [&](const std::string& node) {
+        asked << QString::fromStdString(node);
+        return node != folder + "/video1"; // an output-only node
+    };
+    const std::vector<std::string> nodes = videoCaptureDevices(folder, captures);
+    QStringList found;
+    for (const std::string& node : nodes)
+        found << QString::fromStdString(node).mid(dir.path().size() + 1);
+    QCOMPARE(found, QStringList({"video0", "video2", "video10"}));
+    asked.sort();
+    const QString at = dir.path() + '/';
+    QCOMPARE(asked, QStringList({at + "video0", at + "video1", at + "video10", at + "video2"}));
 }
 
 // "YUYV 640x480@30, MJPG 1280x720@15/2": the modes as a webcam lists them.

@@ -2,8 +2,9 @@
  * camera-card-emulator: the camera card and its buzzer as a FUSE file system, in place of
  * the card's kernel driver, so that the camera application runs on any Linux machine.
  *
- *   camera-card-emulator --mount DIR [--owner USER[:GROUP]] [--link] [--log FILE]
- *                        [--source SOURCE] [--frame-ms N]
+ *   camera-card-emulator --mount DIR [--owner USER[:GROUP]] [--link] [--user NAME]
+ *                        [--log FILE] [--source SOURCE] [--frame-ms N]
+ *   camera-card-emulator --mount DIR --release
  *   camera-card-emulator --help | --version
  *
  * DIR (created if missing) then holds
@@ -22,7 +23,12 @@
  *
  * "ready" on stdout means the mount is usable. SIGINT or SIGTERM unmounts and exits.
  * --link (root only) points /dev/orvane_vdc and /dev/orvane_buz at DIR/vdc and DIR/buz for
- * the run. --log FILE writes one line per operation (see core/cardlog.h).
+ * the run. --user NAME (root only): once mounted and linked, the emulator becomes NAME (its
+ * groups, no capabilities, no new privileges) for good, before it opens its source or log;
+ * it can then neither unmount nor unlink, which --release does as root afterwards: it
+ * removes the /dev links that point into DIR and detaches the mount at DIR.
+ * --log FILE writes one line per operation (see core/cardlog.h); without it the source's
+ * failures go to standard error as "source error REASON".
  * --source SOURCE: what the sensor sees (see sources/sources.h): the synthetic test card, a
  * still image, a video, a webcam, a GStreamer pipeline, or "auto", the first webcam that
  * delivers frames, else the test card. A frame read waits for a source
@@ -56,6 +62,8 @@
 #include <mutex>
 #include <pwd.h>
 #include <string>
+#include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -405,14 +413,17 @@ struct Options {
     std::string logFile;
     std::string source = "pattern";
     std::string owner;
+    std::string user;
     bool link = false;
+    bool release = false;
     int frameMs = 30;
 };
 
 void usage(std::FILE* out = stderr)
 {
     std::fprintf(out, "usage: camera-card-emulator --mount DIR [--owner USER[:GROUP]] [--link] "
-                      "[--log FILE] [--source SOURCE] [--frame-ms N]\nsources:\n%s",
+                      "[--user NAME] [--log FILE] [--source SOURCE] [--frame-ms N]\n"
+                      "       camera-card-emulator --mount DIR --release\nsources:\n%s",
                  card::sourceHelp().c_str());
 }
 
@@ -431,6 +442,8 @@ bool parseOptions(int argc, char** argv, Options& o)
             o.source = std::string("image:") + argv[++i];
         else if (a == "--owner" && hasValue)
             o.owner = argv[++i];
+        else if (a == "--user" && hasValue)
+            o.user = argv[++i];
         else if (a == "--frame-ms" && hasValue) {
             char* end = nullptr;
             const long v = std::strtol(argv[++i], &end, 10);
@@ -439,6 +452,8 @@ bool parseOptions(int argc, char** argv, Options& o)
             o.frameMs = int(v);
         } else if (a == "--link")
             o.link = true;
+        else if (a == "--release")
+            o.release = true;
         else
             return false;
     }
@@ -578,15 +593,57 @@ public:
     ~DeviceLinks()
     {
         for (int i = 0; i < 2; ++i) {
-            std::error_code ec;
-            if (!made[i].empty() && isOurLink(linkPaths[i], made[i]))
-                std::filesystem::remove(linkPaths[i], ec);
+            if (!made[i].empty())
+                removeLink(i, made[i].parent_path());
         }
+    }
+    // The link to MOUNT's node, when it is ours; true when none is left.
+    static bool removeLink(int i, const std::filesystem::path& mount)
+    {
+        std::error_code ec;
+        if (isOurLink(linkPaths[i], mount / linkTargets[i]))
+            std::filesystem::remove(linkPaths[i], ec);
+        return !ec;
     }
 
 private:
     std::filesystem::path made[2];
 };
+
+// Becomes `name` for good: its groups, no capabilities (a change of every uid from 0 drops
+// them all) and no way back through a set-user-ID program.
+bool becomeUser(const std::string& name)
+{
+    const passwd* pw = getpwnam(name.c_str());
+    if (!pw) {
+        std::fprintf(stderr, "camera-card-emulator: no user %s\n", name.c_str());
+        return false;
+    }
+    const uid_t uid = pw->pw_uid;
+    const gid_t gid = pw->pw_gid;
+    if (uid == 0 || initgroups(name.c_str(), gid) != 0 || setresgid(gid, gid, gid) != 0
+        || setresuid(uid, uid, uid) != 0 || prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0
+        || setresuid(0, 0, 0) == 0) {
+        std::fprintf(stderr, "camera-card-emulator: cannot become %s: %s\n", name.c_str(),
+                     uid == 0 ? "it is root" : std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// The /dev links into `mount` and the mount itself, left by a run that gave up root.
+int release(const std::filesystem::path& mount)
+{
+    bool ok = true;
+    for (int i = 0; i < 2; ++i)
+        ok = DeviceLinks::removeLink(i, mount) && ok;
+    if (umount2(mount.c_str(), MNT_DETACH) != 0 && errno != EINVAL && errno != ENOENT) {
+        std::fprintf(stderr, "camera-card-emulator: cannot unmount %s: %s\n", mount.c_str(),
+                     std::strerror(errno));
+        ok = false;
+    }
+    return ok ? 0 : 1;
+}
 
 struct ArgsHolder {
     fuse_args args = FUSE_ARGS_INIT(0, nullptr);
@@ -604,13 +661,15 @@ int main(int argc, char** argv)
         usage();
         return 2;
     }
+    std::error_code ec;
+    if (options.release)
+        return release(std::filesystem::absolute(options.mount, ec));
     if (!resolveOwnership(options.owner, ownership))
         return 2;
-    if (options.link && geteuid() != 0) {
-        std::fprintf(stderr, "camera-card-emulator: --link needs root\n");
+    if ((options.link || !options.user.empty()) && geteuid() != 0) {
+        std::fprintf(stderr, "camera-card-emulator: --link and --user need root\n");
         return 2;
     }
-    std::error_code ec;
     std::filesystem::create_directories(options.mount, ec);
     const std::filesystem::path mount = std::filesystem::absolute(options.mount, ec);
 
@@ -634,17 +693,32 @@ int main(int argc, char** argv)
         return 2;
     }
     emulator.state = card::CardState(options.frameMs);
-    if (!options.logFile.empty() && !emulator.log.openFile(options.logFile.c_str())) {
+    if (options.logFile.empty())
+        emulator.log.setSink([](void*, const std::string& line) {
+            if (line.rfind("source ", 0) == 0)
+                std::fprintf(stderr, "camera-card-emulator: %s\n", line.c_str());
+        }, nullptr);
+    emu = &emulator;
+    // Opened as the account that serves the card, once it is that account.
+    const auto openLog = [&] {
+        if (options.logFile.empty() || emulator.log.openFile(options.logFile.c_str()))
+            return true;
         std::fprintf(stderr, "camera-card-emulator: cannot write log %s\n",
                      options.logFile.c_str());
-        return 1;
-    }
-    emu = &emulator;
+        return false;
+    };
     // A source that does not work yet leaves the card absent; the emulator serves anyway.
     std::unique_ptr<card::SourceRunner> runner;
-    if (emulator.source) {
+    const auto startSource = [&] {
+        if (!emulator.source)
+            return;
         runner = std::make_unique<card::SourceRunner>(*emulator.source, reportSource);
         runner->run();
+    };
+    if (options.user.empty()) {
+        if (!openLog())
+            return 1;
+        startSource();
     }
 
     ArgsHolder holder;
@@ -671,7 +745,9 @@ int main(int argc, char** argv)
     if (fuse_set_signal_handlers(se) == 0) {
         if (fuse_session_mount(se, mount.c_str()) == 0) {
             DeviceLinks links;
-            if (!options.link || links.create(mount)) {
+            if ((!options.link || links.create(mount))
+                && (options.user.empty()
+                    || (becomeUser(options.user) && openLog() && (startSource(), true)))) {
                 std::printf("ready %s\n", mount.c_str());
                 std::fflush(stdout);
                 struct fuse_loop_config* config = fuse_loop_cfg_create();
@@ -680,7 +756,9 @@ int main(int argc, char** argv)
                 result = fuse_session_loop_mt(se, config) < 0 ? 1 : 0;
                 fuse_loop_cfg_destroy(config);
             }
-            fuse_session_unmount(se);
+            // Root's alone; after --user, --release unmounts.
+            if (geteuid() == 0)
+                fuse_session_unmount(se);
         }
         fuse_remove_signal_handlers(se);
     }

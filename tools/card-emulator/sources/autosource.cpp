@@ -31,7 +31,8 @@ bool capturesVideo(const std::string& node)
 
 } // namespace
 
-std::vector<std::string> videoCaptureDevices(const std::string& folder)
+std::vector<std::string> videoCaptureDevices(const std::string& folder,
+                                             const CapturesVideo& captures)
 {
     std::vector<std::pair<long, std::string>> found;
     if (DIR* dir = ::opendir(folder.c_str())) {
@@ -44,7 +45,7 @@ std::vector<std::string> videoCaptureDevices(const std::string& folder)
             if (*end || number < 0)
                 continue;
             const std::string node = folder + "/" + name;
-            if (capturesVideo(node))
+            if (captures ? captures(node) : capturesVideo(node))
                 found.emplace_back(number, node);
         }
         ::closedir(dir);

@@ -16,9 +16,13 @@
 
 namespace card {
 
+// Whether the node at a path captures video; by default asked of the device itself.
+using CapturesVideo = std::function<bool(const std::string& node)>;
+
 // The Video4Linux capture devices under `folder` (video0, video1, ... in number order),
 // leaving out nodes that only output or carry metadata.
-std::vector<std::string> videoCaptureDevices(const std::string& folder = "/dev");
+std::vector<std::string> videoCaptureDevices(const std::string& folder = "/dev",
+                                             const CapturesVideo& captures = {});
 
 class AutoSource : public FrameSource {
 public:

@@ -1,5 +1,6 @@
 #include "tools/card-emulator/sources/imagesource.h"
 
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
 
@@ -9,7 +10,14 @@ namespace card {
 
 bool ImageSource::start(std::string& error)
 {
-    QImageReader reader(QString::fromLocal8Bit(file.c_str()));
+    // Opened first so that a file the account may not read says so, not "not found".
+    QFile input(QString::fromLocal8Bit(file.c_str()));
+    if (!input.open(QIODevice::ReadOnly)) {
+        error = "cannot read image " + file + ": " + input.errorString().toStdString();
+        fail(error);
+        return false;
+    }
+    QImageReader reader(&input);
     reader.setAutoTransform(true);  // a camera's JPEG turned as its EXIF tag says
     QImage image = reader.read();
     if (image.isNull()) {
