@@ -53,6 +53,7 @@ struct CameraRuntime {
 // What the capture cycle keeps between ticks.
 struct CycleState {
     bool shutterPending = false;
+    bool saving = false; // a save's press has not had its "B" yet
     uint32_t fpsStartMs = 0; // 0: no frame-rate measurement running
     uint32_t fpsFrames = 0;
     uint32_t messageShownMs = 0; // 0: no message on screen

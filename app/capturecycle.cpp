@@ -152,8 +152,10 @@ void Camera::takeCardShutter(int status)
         || state.messageShownMs != 0)
         return;
     // An open box of the application takes the press, even before the window system has
-    // made it the active window.
-    if (isShowingPreview() && !QApplication::activeModalWidget()) {
+    // made it the active window. So does a save still in hand: its box may have closed in
+    // the very event loop pass that brings this tick, before the save could send "B" for
+    // the press it served.
+    if (isShowingPreview() && !QApplication::activeModalWidget() && !state.saving) {
         soundBuzzer();
         ButtonShutter();
     } else {
@@ -182,6 +184,7 @@ void Camera::waitForMessage()
 void Camera::saveRequestedPicture()
 {
     QString path;
+    state.saving = true;
     const bool saved = savePicture(path);
     state.shutterPending = false;
     if (!(values.remainFlags & RemainNoLinkNotice))
@@ -190,6 +193,7 @@ void Camera::saveRequestedPicture()
         if (!(values.remainFlags & RemainShowsSerial))
             updateRemain(nullptr);
         showMessage(QT_TR_NOOP("Saved")); // "B" follows when the message ends
+        state.saving = false;             // the message holds the button from here
         return;
     }
     if (!saved) {
@@ -205,6 +209,7 @@ void Camera::saveRequestedPicture()
             killTick(behindBox);
     }
     cardDevice->sendB();
+    state.saving = false;
 }
 
 void Camera::countFrame()

@@ -124,6 +124,10 @@ int main(int argc, char** argv)
         {"cheap YUYV: after", "cheap", now, 30, false},
         {"MJPEG 1080p: before (1920x1080)", "mjpeg1080", before("image/jpeg,width=1920,height=1080"), 30, true},
         {"MJPEG 1080p: after", "mjpeg1080", now, 30, true},
+        // Each frame decoded whole, then scaled, as before the decoder scaled while decoding.
+        {"MJPEG 1080p alone: decoded whole", "MJPG 1920x1080@30",
+         before("image/jpeg,width=1920,height=1080") + QStringLiteral(
+             " ! videoscale ! video/x-raw,width=854,height=480,pixel-aspect-ratio=1/1"), 30, true},
         {"MJPEG 1080p alone: after", "MJPG 1920x1080@30", now, 30, true},
         // No webcam: how much of the rate the camera keeps with any live 30 or 5 frames/s source.
         {"no webcam: videotestsrc 640x480 at 30", "vga",

@@ -142,7 +142,7 @@ public:
     // tools/devices/webcam_shim.c takes them), their nodes made in the PDA's own /dev; a
     // node removed is a webcam unplugged. While `heldFile` exists another program holds them.
     // Empty when done, else why not.
-    QString addWebcams(const QString& spec, const QString& heldFile = {})
+    QString addWebcams(const QString& description, const QString& heldFile = {})
     {
         if (const QString outside = outsideVirtualPda(); !outside.isEmpty())
             return outside;
@@ -150,10 +150,10 @@ public:
         if (!QFile::exists(shim))
             return QStringLiteral("no %1 (target orvane_webcam not built)").arg(shim);
         preload(emulatorEnv, shim);
-        emulatorEnv.insert("WEBCAM_SHIM", spec);
+        emulatorEnv.insert("WEBCAM_SHIM", description);
         if (!heldFile.isEmpty())
             emulatorEnv.insert("WEBCAM_SHIM_HELD", heldFile);
-        for (const QString& node : spec.split(';')) {
+        for (const QString& node : description.split(';')) {
             webcamNodes << node.section('=', 0, 0);
             if (!plugWebcam(webcamNodes.last(), true))
                 return QStringLiteral("cannot make ") + webcamNodes.last();

@@ -845,38 +845,51 @@ void TestCardCore::webcamModeChoice_data()
     QTest::addColumn<QString>("modes");
     QTest::addColumn<QString>("chosen");  // empty: none
     QTest::addColumn<QString>("scaled");  // the size the frames are scaled to
+    QTest::addColumn<QString>("decoded"); // a motion JPEG frame's size out of the decoder
 
     const QString laptop = "YUYV 1920x1080@5, YUYV 1280x720@10, YUYV 640x480@30, "
                            "MJPG 1920x1080@30, MJPG 1280x720@30, MJPG 640x480@30";
-    QTest::newRow("laptop webcam") << laptop << "YUYV 640x480 30/1" << "640x480";
+    QTest::newRow("laptop webcam") << laptop << "YUYV 640x480 30/1" << "640x480" << "";
     QTest::newRow("cheap, raw only")
-        << "YUYV 1280x720@15/2, YUYV 640x480@30" << "YUYV 640x480 30/1" << "640x480";
+        << "YUYV 1280x720@15/2, YUYV 640x480@30" << "YUYV 640x480 30/1" << "640x480" << "";
     QTest::newRow("motion JPEG only")
         << "MJPG 1920x1080@30, MJPG 1280x720@30, MJPG 640x480@30" << "MJPG 640x480 30/1"
-        << "640x480";
-    QTest::newRow("1080p motion JPEG alone")
-        << "MJPG 1920x1080@30" << "MJPG 1920x1080 30/1" << "854x480";
+        << "640x480" << "640x480";
+    QTest::newRow("1080p motion JPEG alone: decoded at a half")
+        << "MJPG 1920x1080@30" << "MJPG 1920x1080 30/1" << "854x480" << "960x540";
     QTest::newRow("raw reaches the rate only larger")
-        << "MJPG 640x480@30, YUYV 1280x720@30" << "YUYV 1280x720 30/1" << "854x480";
-    QTest::newRow("only motion JPEG reaches the rate")
+        << "MJPG 640x480@30, YUYV 1280x720@30" << "YUYV 1280x720 30/1" << "854x480" << "";
+    QTest::newRow("only motion JPEG reaches the rate: 720p at three quarters")
         << "YUYV 1280x720@10, MJPG 1280x720@30, YUYV 640x480@15" << "MJPG 1280x720 30/1"
-        << "854x480";
+        << "854x480" << "960x540";
+    QTest::newRow("5 megapixel motion JPEG: a quarter")
+        << "MJPG 2592x1944@15" << "MJPG 2592x1944 15/1" << "640x480" << "648x486";
+    QTest::newRow("a quarter exactly covers")
+        << "MJPG 2560x1920@15" << "MJPG 2560x1920 15/1" << "640x480" << "640x480";
+    QTest::newRow("a quarter one line short: three eighths")
+        << "MJPG 2544x1908@15" << "MJPG 2544x1908 15/1" << "640x480" << "954x716";
+    QTest::newRow("a quarter covers once rounded up as the decoder does")
+        << "MJPG 2558x1918@15" << "MJPG 2558x1918 15/1" << "641x480" << "640x480";
+    QTest::newRow("an eighth, the least the decoder gives")
+        << "MJPG 5120x3840@5" << "MJPG 5120x3840 5/1" << "640x480" << "640x480";
+    QTest::newRow("portrait motion JPEG")
+        << "MJPG 1080x1920@30" << "MJPG 1080x1920 30/1" << "480x854" << "540x960";
     QTest::newRow("a faster mode beats a smaller one")
-        << "YUYV 640x480@15, YUYV 800x600@30" << "YUYV 800x600 30/1" << "640x480";
+        << "YUYV 640x480@15, YUYV 800x600@30" << "YUYV 800x600 30/1" << "640x480" << "";
     QTest::newRow("16:9 at 640 does not cover")
-        << "YUYV 640x360@30, YUYV 1280x720@30" << "YUYV 1280x720 30/1" << "854x480";
+        << "YUYV 640x360@30, YUYV 1280x720@30" << "YUYV 1280x720 30/1" << "854x480" << "";
     QTest::newRow("one line short does not cover")
-        << "YUYV 640x479@30, YUYV 1024x768@15" << "YUYV 1024x768 15/1" << "640x480";
+        << "YUYV 640x479@30, YUYV 1024x768@15" << "YUYV 1024x768 15/1" << "640x480" << "";
     QTest::newRow("portrait covers 480x640")
-        << "YUYV 1080x1920@30, YUYV 480x640@30" << "YUYV 480x640 30/1" << "480x640";
+        << "YUYV 1080x1920@30, YUYV 480x640@30" << "YUYV 480x640 30/1" << "480x640" << "";
     QTest::newRow("portrait scaled")
-        << "YUYV 1080x1920@30" << "YUYV 1080x1920 30/1" << "480x854";
+        << "YUYV 1080x1920@30" << "YUYV 1080x1920 30/1" << "480x854" << "";
     QTest::newRow("fractional rates compared exactly")
-        << "YUYV 1280x720@15/2, YUYV 1920x1080@8/1" << "YUYV 1920x1080 8/1" << "854x480";
-    QTest::newRow("smaller webcam: its largest mode")
+        << "YUYV 1280x720@15/2, YUYV 1920x1080@8/1" << "YUYV 1920x1080 8/1" << "854x480" << "";
+    QTest::newRow("smaller webcam: its largest mode, decoded whole")
         << "YUYV 320x240@30, YUYV 352x288@15, MJPG 352x288@30"
-        << "MJPG 352x288 30/1" << "352x288";
-    QTest::newRow("no modes") << "" << "" << "";
+        << "MJPG 352x288 30/1" << "352x288" << "352x288";
+    QTest::newRow("no modes") << "" << "" << "" << "";
 }
 
 void TestCardCore::webcamModeChoice()
@@ -884,6 +897,7 @@ void TestCardCore::webcamModeChoice()
     QFETCH(QString, modes);
     QFETCH(QString, chosen);
     QFETCH(QString, scaled);
+    QFETCH(QString, decoded);
     const std::vector<WebcamMode> list = webcamModes(modes);
     const int index = chooseWebcamMode(list);
     if (chosen.isEmpty()) {
@@ -895,6 +909,13 @@ void TestCardCore::webcamModeChoice()
     QCOMPARE(QString::fromStdString(describeMode(m)), chosen);
     const FrameSize size = leastCoveringSize(m.width, m.height);
     QCOMPARE(QStringLiteral("%1x%2").arg(size.width).arg(size.height), scaled);
+    if (!m.raw) {
+        const int eighths = jpegScaleEighths(m.width, m.height);
+        const FrameSize out = scaledByEighths(m.width, m.height, eighths);
+        QCOMPARE(QStringLiteral("%1x%2").arg(out.width).arg(out.height), decoded);
+    } else {
+        QCOMPARE(QString(), decoded);
+    }
     // The order a webcam lists its modes in does not matter.
     std::vector<WebcamMode> reversed(list.rbegin(), list.rend());
     QCOMPARE(QString::fromStdString(describeMode(reversed[std::size_t(chooseWebcamMode(reversed))])),

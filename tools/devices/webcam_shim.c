@@ -156,14 +156,14 @@ static int parseMode(const char* text, struct Mode* mode)
     return 1;
 }
 
-static void parseNode(char* spec)
+static void parseNode(char* description)
 {
-    char* eq = strchr(spec, '=');
-    if (!eq || nodeCount == MAX_NODES || (size_t)(eq - spec) >= sizeof nodes[0].path)
+    char* eq = strchr(description, '=');
+    if (!eq || nodeCount == MAX_NODES || (size_t)(eq - description) >= sizeof nodes[0].path)
         return;
     struct Node* node = &nodes[nodeCount];
     memset(node, 0, sizeof *node);
-    memcpy(node->path, spec, (size_t)(eq - spec));
+    memcpy(node->path, description, (size_t)(eq - description));
     const char* modes = eq + 1;
     if (strcmp(modes, "meta") == 0) {
         node->meta = 1;
@@ -191,11 +191,11 @@ static void parseNode(char* spec)
 
 static void load(void)
 {
-    const char* spec = getenv("WEBCAM_SHIM");
-    if (!spec || !*spec)
+    const char* description = getenv("WEBCAM_SHIM");
+    if (!description || !*description)
         return;
     char copy[4096];
-    snprintf(copy, sizeof copy, "%s", spec);
+    snprintf(copy, sizeof copy, "%s", description);
     char* save = NULL;
     for (char* n = strtok_r(copy, ";", &save); n; n = strtok_r(NULL, ";", &save))
         parseNode(n);

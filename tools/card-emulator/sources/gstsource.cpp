@@ -1,5 +1,6 @@
 #include "tools/card-emulator/sources/gstsource.h"
 
+#include "tools/card-emulator/sources/jpegframe.h"
 #include "tools/card-emulator/sources/webcammode.h"
 
 #include <gst/app/gstappsink.h>
@@ -8,6 +9,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 #include <unistd.h>
@@ -69,6 +71,7 @@ bool GstSource::build(std::string& error)
 {
     GError* err = nullptr;
     std::string description;
+    std::optional<WebcamMode> mode;
     switch (kind) {
     case Video:
         // The file is opened at every start and every loop, so a file that went away is
@@ -80,10 +83,17 @@ bool GstSource::build(std::string& error)
         description = "filesrc name=cardsrc ! decodebin ! " + std::string(sinkTail);
         break;
     case Device:
-        // decodebin takes a webcam's motion JPEG as well as its raw formats.
-        description = "v4l2src name=cardsrc ! capsfilter name=cardcaps ! decodebin ! "
-                      "videoscale ! capsfilter name=cardscale ! "
-            + std::string(sinkTail);
+        mode = chooseMode();
+        if (mode && !mode->raw) {
+            // Motion JPEG is decoded here, scaled inside the decoder (onSample).
+            description = "v4l2src name=cardsrc ! capsfilter name=cardcaps ! "
+                          "appsink name=cardsink max-buffers=1 drop=true";
+        } else {
+            // decodebin takes whatever raw format the device gives.
+            description = "v4l2src name=cardsrc ! capsfilter name=cardcaps ! decodebin ! "
+                          "videoscale ! capsfilter name=cardscale ! "
+                + std::string(sinkTail);
+        }
         break;
     case Pipeline:
         description = argument + " ! " + sinkTail;
@@ -106,8 +116,8 @@ bool GstSource::build(std::string& error)
         g_object_set(src, kind == Video ? "location" : "device", argument.c_str(), nullptr);
         gst_object_unref(src);
     }
-    if (kind == Device)
-        chooseMode();
+    if (mode)
+        applyMode(*mode);
     GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "cardsink");
     if (!sink) {
         error = "pipeline: no app sink";
@@ -195,51 +205,63 @@ std::vector<WebcamMode> modesOf(const GstCaps* caps)
 
 }  // namespace
 
-void GstSource::chooseMode()
+std::optional<WebcamMode> GstSource::chooseMode()
 {
     // A device left to itself gives its default mode, which may be its slowest or its
-    // largest; the modes are known once the device is open.
-    if (gst_element_set_state(pipeline, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE)
-        return;  // start() reports why
-    GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "cardsrc");
-    GstPad* pad = gst_element_get_static_pad(src, "src");
-    GstCaps* caps = gst_pad_query_caps(pad, nullptr);
-    const std::vector<WebcamMode> modes = modesOf(caps);
-    const int chosen = chooseWebcamMode(modes);
-    if (chosen >= 0) {
-        const WebcamMode& m = modes[std::size_t(chosen)];
-        GstCaps* wanted = gst_caps_new_simple(m.raw ? "video/x-raw" : "image/jpeg", "width",
-                                              G_TYPE_INT, m.width, "height", G_TYPE_INT, m.height,
-                                              "framerate", GST_TYPE_FRACTION, m.rateNum,
-                                              m.rateDen, nullptr);
-        if (m.raw) {
-            gst_caps_set_simple(wanted, "format", G_TYPE_STRING,
-                                m.format == "YUYV" ? "YUY2" : m.format.c_str(), nullptr);
-        }
-        GstElement* filter = gst_bin_get_by_name(GST_BIN(pipeline), "cardcaps");
-        g_object_set(filter, "caps", wanted, nullptr);
-        gst_object_unref(filter);
-        gst_caps_unref(wanted);
-        // Scaled before the conversion of the whole frame to the card's pixels.
+    // largest; the modes are known once the device is open. The pipeline's shape depends on
+    // the mode, so the device is opened once alone to learn them.
+    GstElement* src = gst_element_factory_make("v4l2src", nullptr);
+    if (!src)
+        return std::nullopt;  // the pipeline cannot be made either, and start() says why
+    g_object_set(src, "device", argument.c_str(), nullptr);
+    std::optional<WebcamMode> chosen;
+    if (gst_element_set_state(src, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE) {
+        GstPad* pad = gst_element_get_static_pad(src, "src");
+        GstCaps* caps = gst_pad_query_caps(pad, nullptr);
+        const std::vector<WebcamMode> modes = modesOf(caps);
+        const int index = chooseWebcamMode(modes);
+        if (index >= 0)
+            chosen = modes[std::size_t(index)];
+        if (caps)
+            gst_caps_unref(caps);
+        gst_object_unref(pad);
+    }
+    // Without a mode (the device is gone, or busy), the pipeline opens it again and start()
+    // reports why it could not.
+    gst_element_set_state(src, GST_STATE_NULL);
+    gst_object_unref(src);
+    return chosen;
+}
+
+void GstSource::applyMode(const WebcamMode& m)
+{
+    GstCaps* wanted = gst_caps_new_simple(m.raw ? "video/x-raw" : "image/jpeg", "width", G_TYPE_INT,
+                                          m.width, "height", G_TYPE_INT, m.height, "framerate",
+                                          GST_TYPE_FRACTION, m.rateNum, m.rateDen, nullptr);
+    if (m.raw) {
+        gst_caps_set_simple(wanted, "format", G_TYPE_STRING,
+                            m.format == "YUYV" ? "YUY2" : m.format.c_str(), nullptr);
+    }
+    GstElement* filter = gst_bin_get_by_name(GST_BIN(pipeline), "cardcaps");
+    g_object_set(filter, "caps", wanted, nullptr);
+    gst_object_unref(filter);
+    gst_caps_unref(wanted);
+    // Scaled before the conversion of the whole frame to the card's pixels.
+    if (GstElement* scale = gst_bin_get_by_name(GST_BIN(pipeline), "cardscale")) {
         const FrameSize size = leastCoveringSize(m.width, m.height);
         GstCaps* scaled = gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, size.width,
                                               "height", G_TYPE_INT, size.height,
                                               "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1,
                                               nullptr);
-        GstElement* scale = gst_bin_get_by_name(GST_BIN(pipeline), "cardscale");
         g_object_set(scale, "caps", scaled, nullptr);
         gst_object_unref(scale);
         gst_caps_unref(scaled);
-        const std::string text = describe() + ' ' + describeMode(m);
-        if (text != reportedMode && modeChosen) {
-            reportedMode = text;
-            modeChosen(text);
-        }
     }
-    if (caps)
-        gst_caps_unref(caps);
-    gst_object_unref(pad);
-    gst_object_unref(src);
+    const std::string text = describe() + ' ' + describeMode(m);
+    if (text != reportedMode && modeChosen) {
+        reportedMode = text;
+        modeChosen(text);
+    }
 }
 
 int GstSource::onSample(_GstAppSink* sink, void* self)
@@ -247,6 +269,21 @@ int GstSource::onSample(_GstAppSink* sink, void* self)
     GstSample* sample = gst_app_sink_pull_sample(sink);
     if (!sample)
         return GST_FLOW_EOS;
+    const GstCaps* caps = gst_sample_get_caps(sample);
+    if (caps && gst_caps_get_size(caps) > 0
+        && gst_structure_has_name(gst_caps_get_structure(caps, 0), "image/jpeg")) {
+        GstMapInfo map;
+        if (gst_buffer_map(gst_sample_get_buffer(sample), &map, GST_MAP_READ)) {
+            auto frame = std::make_shared<SourceFrame>();
+            std::string error;
+            // A frame the webcam spoilt is left out; the next one comes a frame later.
+            if (decodeJpegFrame(map.data, map.size, *frame, error))
+                static_cast<GstSource*>(self)->publish(std::move(frame));
+            gst_buffer_unmap(gst_sample_get_buffer(sample), &map);
+        }
+        gst_sample_unref(sample);
+        return GST_FLOW_OK;
+    }
     GstVideoInfo info;
     GstVideoFrame video;
     if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample))

@@ -1,12 +1,15 @@
 #pragma once
 // Frames from a GStreamer 1.x pipeline: a video file played in a loop, a Video4Linux device,
 // or any pipeline description. The pipeline ends in an app sink that keeps only the newest
-// frame, converted to the card's RGB 5-6-5 at the source's own size; a device's frames are
-// first scaled down to the least size that covers the largest capture.
+// frame, converted to the card's RGB 5-6-5 at the source's own size; a device's raw frames
+// are first scaled down to the least size that covers the largest capture, its motion JPEG
+// decoded here at the least fraction of its size that still covers it.
 #include "tools/card-emulator/core/framesource.h"
+#include "tools/card-emulator/sources/webcammode.h"
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -35,7 +38,9 @@ public:
 private:
     static int onSample(_GstAppSink* sink, void* self);
     bool build(std::string& error);
-    void chooseMode();
+    // The device's mode for the card; none when the device cannot be opened or has none.
+    std::optional<WebcamMode> chooseMode();
+    void applyMode(const WebcamMode& mode);
     // Runs while the pipeline plays; the only thread that changes it meanwhile.
     void watchBus();
     void restart();

@@ -75,6 +75,26 @@ FrameSize leastCoveringSize(int width, int height)
     return {int(wantW), int(((long long)height * wantW + width - 1) / width)};
 }
 
+FrameSize scaledByEighths(int width, int height, int eighths)
+{
+    return {int(((long long)width * eighths + 7) / 8), int(((long long)height * eighths + 7) / 8)};
+}
+
+int jpegScaleEighths(int width, int height)
+{
+    if (width <= 0 || height <= 0)
+        return 8;
+    const bool portrait = height > width;
+    const long long wantW = portrait ? shortSide : longSide;
+    const long long wantH = portrait ? longSide : shortSide;
+    for (int eighths = 1; eighths < 8; ++eighths) {
+        const FrameSize size = scaledByEighths(width, height, eighths);
+        if (size.width >= wantW && size.height >= wantH)
+            return eighths;
+    }
+    return 8;
+}
+
 std::string describeMode(const WebcamMode& mode)
 {
     return mode.format + ' ' + std::to_string(mode.width) + 'x' + std::to_string(mode.height)

@@ -30,6 +30,15 @@ struct FrameSize {
 // 480x640); the size itself when it does not cover that already.
 FrameSize leastCoveringSize(int width, int height);
 
+// The scale, in eighths, at which a motion JPEG frame of width x height is decoded: the least
+// whose picture still covers 640x480 (portrait: 480x640), the whole frame when none does.
+// The decoder scales inside its inverse DCT, so a 1080p frame decoded at 4/8 costs about a
+// quarter of a whole one.
+int jpegScaleEighths(int width, int height);
+
+// width x height at eighths/8, each side rounded up as the decoder rounds it.
+FrameSize scaledByEighths(int width, int height, int eighths);
+
 // "YUYV 640x480 30/1"
 std::string describeMode(const WebcamMode& mode);
 
