@@ -89,8 +89,11 @@ void Camera::setFullScreen(bool on)
         fullScreenWidget->activateWindow();
     } else {
         viewfinderWidget = Frame1;
-        fullScreenWidget->showNormal();
+        // Hidden first: a full-screen window made normal while still shown becomes, for a
+        // moment, an ordinary window beside the control window, and a tiling compositor
+        // splits the screen between them.
         fullScreenWidget->hide();
+        fullScreenWidget->setWindowState(fullScreenWidget->windowState() & ~Qt::WindowFullScreen);
         setActiveWindow();
     }
     viewFinder->setHost(viewfinderWidget, viewfinderBase());
