@@ -229,18 +229,28 @@ public:
     QString display;
 
     // SIGTERM, as the desktop ends an application; the exit code, or -1 when it did not
-    // end by itself within the time.
+    // end by itself within the time or died of a signal (a warning tells which).
     int terminateCamera(int ms = 10000)
     {
-        if (camera.state() == QProcess::NotRunning)
-            return camera.exitStatus() == QProcess::NormalExit ? camera.exitCode() : -1;
+        if (camera.state() == QProcess::NotRunning) {
+            if (camera.exitStatus() != QProcess::NormalExit) {
+                qWarning("the camera had crashed before SIGTERM (signal %d)", camera.exitCode());
+                return -1;
+            }
+            return camera.exitCode();
+        }
         camera.terminate();
         if (!camera.waitForFinished(ms)) {
+            qWarning("the camera did not end within %d ms of SIGTERM; killed", ms);
             camera.kill();
             camera.waitForFinished(2000);
             return -1;
         }
-        return camera.exitStatus() == QProcess::NormalExit ? camera.exitCode() : -1;
+        if (camera.exitStatus() != QProcess::NormalExit) {
+            qWarning("the camera crashed after SIGTERM (signal %d)", camera.exitCode());
+            return -1;
+        }
+        return camera.exitCode();
     }
 
     bool control(const QByteArray& command) const
