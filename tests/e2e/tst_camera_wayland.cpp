@@ -66,6 +66,20 @@ QRect sceneArea(const QImage& shot)
 // few columns or rows of it perhaps past the output's edge (the compositor places the
 // window, decorations and all); a null image otherwise. Kept as NAME.png in
 // CAMERA_SCREENSHOT_DIR when that is set.
+// What the camera wrote to its standard error besides the protocol trace (a sanitizer's
+// report, a warning), its last lines: why it did not end cleanly.
+QString untraced(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QStringLiteral("no trace at %1").arg(path);
+    QStringList lines;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (!line.isEmpty() && !line.startsWith('[') && !line.startsWith(" ->"))
+            lines.append(QString::fromLocal8Bit(line));
+    return lines.mid(qMax(0, int(lines.size()) - 400)).join('\n');
+}
+
 QImage waitForScene(Weston& weston, const QSize& size, QRect* where, const char* name = nullptr,
                     int ms = 8000)
 {
@@ -581,7 +595,7 @@ void TestCameraWayland::idleInhibitorFollowsTheWindowOnSway()
     QVERIFY(waitForFrames(pda, int(pda.log().size()), 5));
     trace = ClientTrace::read(tracePath);
     QVERIFY2(trace.inhibitors.isEmpty() && trace.windows.contains(control), qPrintable(state()));
-    QCOMPARE(pda.terminateCamera(), 0);
+    QVERIFY2(pda.terminateCamera() == 0, qPrintable(untraced(tracePath)));
 }
 
 // On a phone's compositor, which maximises every window to its 360x720 screen: the scene
@@ -661,7 +675,7 @@ void TestCameraWayland::phoneScreenOnPhoc()
         return false;
     };
     QVERIFY(waitFor([&] { trace = ClientTrace::read(tracePath); return handedOver(); }, 20000));
-    QCOMPARE(pda.terminateCamera(), 0);
+    QVERIFY2(pda.terminateCamera() == 0, qPrintable(untraced(tracePath)));
 
     // What a phone's user should see: the full-screen frame across the whole screen,
     // upright and in its proportions, and the form scaled to the screen's width.
