@@ -171,8 +171,11 @@ void Camera::changeEvent(QEvent* e)
 void Camera::resizeEvent(QResizeEvent* e)
 {
     CameraBase::resizeEvent(e);
+    // The widget's size, not the event's: Qt delivers a compositor's configure that came
+    // in two steps (the title bar's size first, then the window's) as one resize carrying
+    // the first step's size, and sends none for the second.
     if (formScaler)
-        formScaler->fit(e->size());
+        formScaler->fit(size());
 }
 
 void Camera::setActiveWindow()

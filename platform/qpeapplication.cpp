@@ -323,7 +323,13 @@ void QPEApplication::followMainWindowState()
     if (!main || !pda::wayland::isWayland() || !main->isVisible())
         return;
     const bool maximised = main->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen);
-    const Qt::WindowFlags flags = maximised ? mainFlags | Qt::FramelessWindowHint : mainFlags;
+    // A window that asks for a title or any of the bar's buttons gets its frame back from
+    // Qt whatever else it asks for, so the frameless one asks for none of them.
+    constexpr Qt::WindowFlags barHints = Qt::CustomizeWindowHint | Qt::WindowTitleHint
+        | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint
+        | Qt::WindowContextHelpButtonHint | Qt::WindowShadeButtonHint;
+    const Qt::WindowFlags flags =
+        maximised ? (mainFlags & ~barHints) | Qt::FramelessWindowHint : mainFlags;
     if (main->windowFlags() == flags)
         return;
     main->setWindowFlags(flags);
