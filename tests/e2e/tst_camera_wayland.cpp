@@ -624,10 +624,10 @@ void TestCameraWayland::phoneScreenOnPhoc()
     QRect landscape;
     QImage shot;
     waitFor([&] {
-        shot = waitForScene(phoc, QSize(), &landscape, "phoc-window", 1000);
-        return landscape == filled;
-    }, 10000);
-    QVERIFY2(landscape == filled,
+        shot = waitForScene(phoc, QSize(), &landscape, "phoc-window", 3000);
+        return !shot.isNull() && landscape == filled;
+    }, 20000);
+    QVERIFY2(!shot.isNull() && landscape == filled,
              qPrintable(QStringLiteral("the scene shows %1x%2 at %3,%4, not across the top")
                             .arg(landscape.width()).arg(landscape.height())
                             .arg(landscape.x()).arg(landscape.y())));
