@@ -37,8 +37,10 @@ void TestE2eScreens::onePressOneAttemptWithoutWindowManager()
         QSKIP("no Xvfb here");
     VirtualPda pda;
     pda.display = x.display;
-    QVERIFY(QDir().mkpath(pda.home + "/Documents"));
-    VirtualPda::writeFile(pda.home + "/Documents/Image_Files", "a file, so every save fails\n");
+    pda.asAccount([&] {
+        QVERIFY(QDir().mkpath(pda.home + "/Documents"));
+        VirtualPda::writeFile(pda.home + "/Documents/Image_Files", "a file, so every save fails\n");
+    });
     QVERIFY(startPreview(pda));
     const int from = int(pda.log().size());
     QVERIFY(pda.control("shutter"));
