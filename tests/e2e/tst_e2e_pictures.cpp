@@ -193,11 +193,9 @@ void TestE2ePictures::filesBelongToTheUser()
     QFETCH(int, pictureMode);
     QFETCH(int, folderMode);
 
-    VirtualPda pda;
-    if (asRoot) {
-        pda.account = {};
+    VirtualPda pda(asRoot);
+    if (asRoot)
         pda.cardOwner = QStringLiteral("root");
-    }
     pda.cameraUmask = mode_t(mask);
     pda.errorFile = pda.dir.path() + "/camera.err";
     QVERIFY(startPreview(pda));

@@ -85,7 +85,8 @@ inline void dieWithParent(QProcess& process)
 
 class VirtualPda {
 public:
-    VirtualPda()
+    // The camera runs as the test account, or as root where `cameraAsRoot`.
+    explicit VirtualPda(bool cameraAsRoot = false)
     {
         storage = dir.path() + "/storage";
         work = dir.path() + "/work";
@@ -99,8 +100,9 @@ public:
         QDir().mkpath(power + "/AC");
         writeFile(power + "/AC/type", "Mains\n");
         writeFile(power + "/AC/online", "1\n");
-        testaccount::lookUp(account);
-        // The account's own file system: it makes its HOME there itself.
+        if (!cameraAsRoot)
+            testaccount::lookUp(account);
+        // The camera's account's own file system: it makes its HOME there itself.
         const QByteArray options =
             QStringLiteral("size=16m,mode=0755,uid=%1,gid=%2").arg(account.uid).arg(account.gid).toLatin1();
         mounted = ::mount("pda-home", QFile::encodeName(storage).constData(), "tmpfs", 0, options.constData()) == 0;
@@ -190,6 +192,7 @@ public:
         } else {
             env.insert("QT_QPA_PLATFORM", "xcb");
             env.insert("DISPLAY", display);
+            env.insert("XAUTHORITY", xauthority);
         }
         env.insert("HOME", home);
         env.insert("XDG_CONFIG_HOME", home + "/.config");
@@ -238,8 +241,10 @@ public:
 
     bool cameraRunning() const { return camera.state() == QProcess::Running; }
 
-    // An X display for the camera instead of the offscreen platform (":N"), when set.
+    // An X display for the camera instead of the offscreen platform (":N"), when set, and
+    // its cookie.
     QString display;
+    QString xauthority;
 
     // SIGTERM, as the desktop ends an application; the exit code, or -1 when it did not
     // end by itself within the time or died of a signal (a warning tells which).
