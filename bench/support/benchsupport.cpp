@@ -289,7 +289,11 @@ bool addPanel(QProcessEnvironment& env, const QString& bin, const QString& memor
     env.insert(QStringLiteral("QT_QPA_FB_DISABLE_INPUT"), QStringLiteral("1"));
     env.insert(QStringLiteral("QT_QPA_FB_HIDECURSOR"), QStringLiteral("1"));
     env.insert(QStringLiteral("QT_QPA_FB_FORCE_FULLSCREEN"), QStringLiteral("0"));
-    env.insert(QStringLiteral("LD_PRELOAD"), QFileInfo(shim).canonicalFilePath());
+    // By name through the library path: LD_PRELOAD splits at blanks, which a checkout's
+    // path may hold.
+    const QFileInfo library(QFileInfo(shim).canonicalFilePath());
+    env.insert(QStringLiteral("LD_PRELOAD"), library.fileName());
+    env.insert(QStringLiteral("LD_LIBRARY_PATH"), library.path());
     env.insert(QStringLiteral("FB_SHIM_SIZE"), QStringLiteral("240x320"));
     env.insert(QStringLiteral("FB_SHIM_MEMORY"), memory);
     return true;
