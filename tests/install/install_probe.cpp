@@ -25,27 +25,25 @@ namespace {
 const QColor stillQuarters[4] = {Qt::cyan, Qt::magenta, Qt::white, Qt::black};
 const QColor webcamQuarters[4] = {Qt::red, Qt::green, Qt::blue, Qt::yellow};
 
-// Where each quarter is looked at, as fractions of the width and the height: its middle,
-// and near the picture's middle, where the test card draws its arrow and its counter box
-// (0.42, 0.62 is in that box). Far enough from the quarters' borders for a scaled or
-// JPEG-coded edge.
-const double samples[4] = {0.25, 0.42, 0.58, 0.75};
+// Where the picture is looked at, as fractions of its width and height: each quarter's
+// middle, and two points of the box where the test card shows its frame counter, far enough
+// from the quarters' borders for a scaled or JPEG-coded edge.
+const QPointF samples[] = {{0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75},
+                           {0.45, 0.63}, {0.55, 0.63}};
 
 QString sceneProblem(const QImage& image, const QColor (&quarters)[4])
 {
     const char* names[4] = {"top-left", "top-right", "bottom-left", "bottom-right"};
-    for (double fy : samples) {
-        for (double fx : samples) {
-            const int q = (fy > 0.5) * 2 + (fx > 0.5);
-            const QColor c = image.pixelColor(int(image.width() * fx), int(image.height() * fy));
-            const QColor want = quarters[q];
-            const auto near = [](int v, int w) { return qAbs(v - w) < 60; };
-            if (!near(c.red(), want.red()) || !near(c.green(), want.green())
-                || !near(c.blue(), want.blue()))
-                return QStringLiteral("%1 at (%2, %3) is rgb(%4,%5,%6), not rgb(%7,%8,%9)")
-                    .arg(names[q]).arg(fx).arg(fy).arg(c.red()).arg(c.green()).arg(c.blue())
-                    .arg(want.red()).arg(want.green()).arg(want.blue());
-        }
+    for (const QPointF& at : samples) {
+        const int q = (at.y() > 0.5) * 2 + (at.x() > 0.5);
+        const QColor c = image.pixelColor(int(image.width() * at.x()), int(image.height() * at.y()));
+        const QColor want = quarters[q];
+        const auto near = [](int v, int w) { return qAbs(v - w) < 60; };
+        if (!near(c.red(), want.red()) || !near(c.green(), want.green())
+            || !near(c.blue(), want.blue()))
+            return QStringLiteral("%1 at (%2, %3) is rgb(%4,%5,%6), not rgb(%7,%8,%9)")
+                .arg(names[q]).arg(at.x()).arg(at.y()).arg(c.red()).arg(c.green()).arg(c.blue())
+                .arg(want.red()).arg(want.green()).arg(want.blue());
     }
     return {};
 }
