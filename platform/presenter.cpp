@@ -1,5 +1,6 @@
 #include "platform/presenter.h"
 
+#include "platform/pixels.h"
 #include "platform/screenmemory.h"
 
 #include <QBackingStore>
@@ -72,18 +73,23 @@ protected:
         if (it == states.end() || !screen().isVirtual)
             return false;
         auto* w = static_cast<QWidget*>(obj);
-        const State& state = *it->second;
+        State& state = *it->second;
         const QRegion painted = static_cast<QPaintEvent*>(event)->region();
         const bool toScreen = paintsToScreen(w);
 
         // Presenting a blit: memory covers all that is painted, so the widget's own
         // painting would only be drawn over.
+        // The memory is read in the window's own format into an image kept for the next
+        // frame, so that drawing it is a plain copy.
         if (toScreen && state.presenting && (painted - state.blit).isEmpty()) {
             Screen& s = screen();
             const QPoint offset = screenOffset(w);
+            const QImage::Format format = paintFormat(w);
             QPainter painter(w);
-            for (const QRect& r : painted)
-                painter.drawImage(r.topLeft(), readLogical(s, r.translated(offset)));
+            for (const QRect& r : painted) {
+                readLogical(s, r.translated(offset), format, state.shown);
+                painter.drawImage(r.topLeft(), state.shown);
+            }
             return true;
         }
 
@@ -115,6 +121,7 @@ private:
     struct State {
         bool presenting = false;
         QRegion blit;
+        QImage shown; // the last blit's area as drawn
     };
 
     // Copies what the window's backing store holds for `region` of the widget into memory.

@@ -23,4 +23,5 @@ protected:
 private:
     QSize base;
     QSize shown; // the part of the frame on the screen
+    QImage expanded; // that part in 32 bits, on a 32-bit window
 };
