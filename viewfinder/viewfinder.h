@@ -42,6 +42,8 @@ public:
 
 protected:
     explicit ViewFinder(const QSize& frameSize);
+    // Frames go into `image` from now on (same shape); it must be its memory's only holder.
+    void setFrame(const QImage& image);
 
 private:
     QImage image;
