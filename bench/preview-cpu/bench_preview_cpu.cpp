@@ -69,28 +69,23 @@ int main(int argc, char** argv)
         rows.push_back({"offscreen platform", 0, bench::measurePreview(camera, {}, offscreen, frames, seconds)});
     }
     for (int depth : {16, 24}) {
-        QProcess xvfb;
-        const QString display = bench::startXvfb(xvfb, depth, &reason);
-        if (display.isEmpty()) {
+        pda::Part xvfb;
+        QProcessEnvironment x = setup.env;
+        if (!bench::startXvfb(xvfb, depth, setup.path("x"), x, &reason)) {
             bench::leftOut(QStringLiteral("processor time on the %1-bit X display").arg(depth), reason);
             continue;
         }
-        QProcessEnvironment x = setup.env;
         x.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        x.insert(QStringLiteral("DISPLAY"), display);
         rows.push_back({depth == 16 ? "X11, Xvfb 16-bit" : "X11, Xvfb 24-bit", screenAim,
-                        bench::measurePreview(camera, {}, x, frames, seconds, {xvfb.processId()})});
-        bench::stopProcess(xvfb);
+                        bench::measurePreview(camera, {}, x, frames, seconds, {xvfb.pid()})});
     }
     {
-        QProcess weston;
-        if (bench::startWeston(weston, setup.runtime, &reason)) {
-            QProcessEnvironment w = setup.env;
+        pda::Part weston;
+        QProcessEnvironment w = setup.env;
+        if (bench::startWeston(weston, setup.path("wayland"), w, &reason)) {
             w.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
-            w.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-bench"));
             rows.push_back({"Wayland, weston headless (pixman)", screenAim,
-                            bench::measurePreview(camera, {}, w, frames, seconds, {weston.processId()})});
-            bench::stopProcess(weston);
+                            bench::measurePreview(camera, {}, w, frames, seconds, {weston.pid()})});
         } else {
             bench::leftOut(QStringLiteral("processor time on Wayland"), reason);
         }

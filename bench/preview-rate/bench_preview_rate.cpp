@@ -59,7 +59,7 @@ int main(int argc, char** argv)
     const int loopSeconds = seconds / 2 + 1;
     const double cycleBefore = bench::frameCycleMs(node, 1000);
 
-    QProcess xvfb, weston;
+    pda::Part xvfb, weston;
     std::vector<Screen> screens;
     screens.push_back({QStringLiteral("offscreen platform"), false,
                        [](QProcessEnvironment& env, QString*) {
@@ -72,18 +72,15 @@ int main(int argc, char** argv)
                        }, {}, {}, {}});
     for (int depth : {16, 24}) {
         screens.push_back({QStringLiteral("%1-bit X display (Xvfb 240x320x%1, xcb)").arg(depth), true,
-                           [&xvfb, depth](QProcessEnvironment& env, QString* reason) {
-                               const QString display = bench::startXvfb(xvfb, depth, reason);
+                           [&xvfb, &setup, depth](QProcessEnvironment& env, QString* reason) {
                                env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-                               env.insert(QStringLiteral("DISPLAY"), display);
-                               return !display.isEmpty();
+                               return bench::startXvfb(xvfb, depth, setup.path("x"), env, reason);
                            }, {}, {}, {}});
     }
     screens.push_back({QStringLiteral("Wayland (weston headless, pixman)"), true,
                        [&weston, &setup](QProcessEnvironment& env, QString* reason) {
                            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
-                           env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-bench"));
-                           return bench::startWeston(weston, setup.runtime, reason);
+                           return bench::startWeston(weston, setup.path("wayland"), env, reason);
                        }, {}, {}, {}});
 
     bench::LogCounter frames(setup.log, "read 153600 153600");
@@ -100,8 +97,8 @@ int main(int argc, char** argv)
                 if (rate < 0)
                     reason = QStringLiteral("the camera read no frame there");
             }
-            bench::stopProcess(xvfb);
-            bench::stopProcess(weston);
+            xvfb.stop();
+            weston.stop();
             if (rate < 0 && screen.leftOutReason.isEmpty())
                 screen.leftOutReason = reason;
             rates.push_back(rate);

@@ -82,31 +82,6 @@ bool isRed(quint16 v) { return (v >> 11) > 24 && ((v >> 5) & 63) < 16 && (v & 31
 bool isGreen(quint16 v) { return (v >> 11) < 8 && ((v >> 5) & 63) > 48 && (v & 31) < 8; }
 
 
-// A private session bus; its address, or empty with the reason.
-QString startBus(QProcess& bus, const QString& folder, QString* reason)
-{
-    const QString address = QStringLiteral("unix:path=") + folder + QStringLiteral("/bus");
-    bench::runAsUser(bus);
-    bus.setStandardOutputFile(QProcess::nullDevice());
-    bus.setStandardErrorFile(QProcess::nullDevice());
-    bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                              QStringLiteral("--address=") + address});
-    if (!bus.waitForStarted(5000)) {
-        *reason = QStringLiteral("no dbus-daemon (package dbus-bin)");
-        return {};
-    }
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 5000 && bus.state() == QProcess::Running) {
-        if (QFile::exists(folder + QStringLiteral("/bus")))
-            return address;
-        QThread::msleep(10);
-    }
-    *reason = QStringLiteral("dbus-daemon did not come up");
-    bench::stopProcess(bus);
-    return {};
-}
-
 struct Starts {
     double camera = -1, bare = -1;  // medians, ms
 };
@@ -181,10 +156,10 @@ int main(int argc, char** argv)
     Starts offscreen[2], onPanel[2];  // [0] without a bus, [1] with one
     QString busReason;
     for (int withBus : {0, 1}) {
-        QProcess bus;
+        pda::Part bus;
         QProcessEnvironment e = env, p = panelEnv;
         if (withBus) {
-            const QString address = startBus(bus, setup.runtime, &busReason);
+            const QString address = bench::startBus(bus, setup.path("bus"), &busReason);
             if (address.isEmpty()) {
                 bench::leftOut(QStringLiteral("start-up with a session bus"), busReason);
                 break;
@@ -196,7 +171,7 @@ int main(int argc, char** argv)
             return 1;
         if (panel && !measure(p, true, onPanel[withBus]))
             return 1;
-        bench::stopProcess(bus);
+        bus.stop();
     }
     if (!panel)
         bench::leftOut(QStringLiteral("start-up on the simulated panel"), panelReason);

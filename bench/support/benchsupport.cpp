@@ -31,49 +31,28 @@ double median(std::vector<double> samples)
     return samples[samples.size() / 2];
 }
 
-CardEmulator::~CardEmulator()
-{
-    stop();
-}
+QString partUser();
 
-bool CardEmulator::start(const QString& folder, const QString& mount, const QString& log,
-                         int frameMs, const QString& owner)
+bool CardEmulator::start(const QString& bin, const QString& folder, int frameMs)
 {
     // In the virtual PDA (scripts/bench starts it) the links are nobody else's.
-    const QFileInfo node(QString::fromLatin1(linkedNode));
-    if (node.exists() || node.isSymLink()) {
+    const QFileInfo linked(QString::fromLatin1(linkedNode));
+    if (linked.exists() || linked.isSymLink()) {
         std::fprintf(stderr, "%s exists: run the bench in a virtual PDA (scripts/bench)\n",
                      linkedNode);
         return false;
     }
-    mountPath = mount;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QStringList args{QStringLiteral("--mount"), mount, QStringLiteral("--link"),
-                     QStringLiteral("--log"), log, QStringLiteral("--frame-ms"),
-                     QString::number(frameMs)};
-    if (!owner.isEmpty())
-        args << QStringLiteral("--owner") << owner;
-    args += extra;
-    process.setProcessEnvironment(environment);
-    process.start(folder + QStringLiteral("/camera-card-emulator"), args);
-    if (!process.waitForStarted(5000) || !process.waitForReadyRead(5000)
-        || !process.readAllStandardOutput().contains("ready")) {
-        std::fprintf(stderr, "the camera card emulator did not start (root is needed for --link)\n");
-        stop();
+    QStringList options{QStringLiteral("--emulator"), bin + QStringLiteral("/camera-card-emulator")};
+    if (!webcams.isEmpty())
+        options << QStringLiteral("--webcam") << webcams;
+    if (!part.start({QStringLiteral("card")}, partUser(), folder, options,
+                    QStringList{QStringLiteral("--link"), QStringLiteral("--frame-ms"), QString::number(frameMs)}
+                        + extra,
+                    environment)) {
+        std::fprintf(stderr, "the camera card emulator did not start: %s\n", qPrintable(part.error()));
         return false;
     }
     return true;
-}
-
-void CardEmulator::stop()
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(2000);
-    }
 }
 
 long LogCounter::update()
@@ -231,6 +210,11 @@ const User& runUser()
 }
 }  // namespace
 
+QString partUser()
+{
+    return runUser().uid == 0 ? QStringLiteral("root") : runUser().name;
+}
+
 void runAsUser(QProcess& process, std::function<void()> also)
 {
     const User& user = runUser();
@@ -274,20 +258,24 @@ bool Setup::start(const char* name, const QString& programs)
         std::fprintf(stderr, "%s: cannot make a folder under /dev/shm\n", name);
         return false;
     }
-    log = path("card.log");
     home = path("home");
     runtime = path("runtime");
+    card = path("card");
+    // Root's folder, made for the user: the launcher's pieces and the programs make the rest.
     QDir().mkpath(home);
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    for (const QString& made : {dir.path(), home, runtime})
+    for (const QString& made : {home, runtime, dir.path()})
         handOver(made);
     env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home);
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "DBUS_SESSION_BUS_ADDRESS"})
         env.remove(QString::fromLatin1(variable));
-    return emulator.start(bin, path("card"), log, 0, runUser().name);
+    if (!emulator.start(bin, card, 0))
+        return false;
+    log = emulator.log();
+    return true;
 }
 
 bool addPanel(QProcessEnvironment& env, const QString& bin, const QString& memory, QString* reason)
@@ -301,85 +289,53 @@ bool addPanel(QProcessEnvironment& env, const QString& bin, const QString& memor
     env.insert(QStringLiteral("QT_QPA_FB_DISABLE_INPUT"), QStringLiteral("1"));
     env.insert(QStringLiteral("QT_QPA_FB_HIDECURSOR"), QStringLiteral("1"));
     env.insert(QStringLiteral("QT_QPA_FB_FORCE_FULLSCREEN"), QStringLiteral("0"));
-    env.insert(QStringLiteral("LD_PRELOAD"), QFileInfo(shim).canonicalFilePath());
+    // By name through the library path: LD_PRELOAD splits at blanks, which a checkout's
+    // path may hold.
+    const QFileInfo library(QFileInfo(shim).canonicalFilePath());
+    env.insert(QStringLiteral("LD_PRELOAD"), library.fileName());
+    env.insert(QStringLiteral("LD_LIBRARY_PATH"), library.path());
     env.insert(QStringLiteral("FB_SHIM_SIZE"), QStringLiteral("240x320"));
     env.insert(QStringLiteral("FB_SHIM_MEMORY"), memory);
     return true;
 }
 
-QString startXvfb(QProcess& xvfb, int depth, QString* reason)
+bool startXvfb(pda::Part& xvfb, int depth, const QString& folder, QProcessEnvironment& env, QString* reason)
 {
-    int fds[2];
     if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()) {
         *reason = QStringLiteral("no Xvfb (package xvfb)");
-        return {};
+        return false;
     }
-    if (::pipe(fds) != 0) {
-        *reason = QStringLiteral("no pipe");
-        return {};
+    if (!xvfb.start({QStringLiteral("screen"), QStringLiteral("xvfb")}, partUser(), folder,
+                    {QStringLiteral("--depth"), QString::number(depth)})) {
+        *reason = QStringLiteral("Xvfb did not start: ") + xvfb.error();
+        return false;
     }
-    xvfb.setProgram(QStringLiteral("Xvfb"));
-    xvfb.setArguments({QStringLiteral("-displayfd"), QString::number(fds[1]), QStringLiteral("-screen"),
-                       QStringLiteral("0"), QStringLiteral("240x320x%1").arg(depth),
-                       QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-    runAsUser(xvfb, [fd = fds[1]] { ::fcntl(fd, F_SETFD, 0); });
-    xvfb.setStandardErrorFile(QProcess::nullDevice());
-    xvfb.start();
-    ::close(fds[1]);
-    char number[16] = {};
-    pollfd p{fds[0], POLLIN, 0};
-    QString display;
-    if (xvfb.waitForStarted(5000) && ::poll(&p, 1, 10000) == 1 && ::read(fds[0], number, sizeof number - 1) > 0)
-        display = QStringLiteral(":%1").arg(QString::fromLatin1(number).trimmed());
-    ::close(fds[0]);
-    if (display.isEmpty()) {
-        *reason = QStringLiteral("Xvfb did not start");
-        stopProcess(xvfb);
-    }
-    return display;
+    env.insert(QStringLiteral("DISPLAY"), xvfb.value(QStringLiteral("DISPLAY")));
+    env.insert(QStringLiteral("XAUTHORITY"), xvfb.value(QStringLiteral("XAUTHORITY")));
+    return true;
 }
 
-bool startWeston(QProcess& weston, const QString& runtime, QString* reason)
+bool startWeston(pda::Part& weston, const QString& folder, QProcessEnvironment& env, QString* reason)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("weston")).isEmpty()) {
         *reason = QStringLiteral("no weston (package weston)");
         return false;
     }
-    QFile ini(runtime + QStringLiteral("/weston.ini"));
-    if (!ini.open(QIODevice::WriteOnly)) {
-        *reason = QStringLiteral("cannot write weston.ini");
+    if (!weston.start({QStringLiteral("screen"), QStringLiteral("weston-headless")}, partUser(), folder)) {
+        *reason = QStringLiteral("weston did not come up: ") + weston.error();
         return false;
     }
-    ini.write("[core]\nidle-time=0\n[shell]\npanel-position=none\nanimation=none\nstartup-animation=none\n");
-    ini.close();
-    handOver(ini.fileName());
-    const QString socket = runtime + QStringLiteral("/wayland-bench");
-    QFile::remove(socket);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    weston.setProcessEnvironment(env);
-    runAsUser(weston);
-    weston.setStandardOutputFile(QProcess::nullDevice());
-    weston.setStandardErrorFile(QProcess::nullDevice());
-    weston.start(QStringLiteral("weston"),
-                 {QStringLiteral("--backend=headless-backend.so"), QStringLiteral("--use-pixman"),
-                  QStringLiteral("--width=240"), QStringLiteral("--height=320"),
-                  QStringLiteral("--socket=wayland-bench"), QStringLiteral("--config=") + ini.fileName(),
-                  QStringLiteral("--log=") + runtime + QStringLiteral("/weston.log")});
-    if (weston.waitForStarted(5000)) {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 10000 && weston.state() == QProcess::Running) {
-            if (QFile::exists(socket))
-                return true;
-            QThread::msleep(20);
-        }
+    env.insert(QStringLiteral("WAYLAND_DISPLAY"), weston.value(QStringLiteral("WAYLAND_DISPLAY")));
+    return true;
+}
+
+QString startBus(pda::Part& bus, const QString& folder, QString* reason)
+{
+    if (!bus.start({QStringLiteral("bus")}, partUser(), folder)) {
+        *reason = QStringLiteral("the session bus did not come up: ") + bus.error();
+        return {};
     }
-    *reason = QStringLiteral("weston did not come up (its log: %1/weston.log)").arg(runtime);
-    stopProcess(weston);
-    return false;
+    return bus.value(QStringLiteral("BUS"));
 }
 
 PreviewWindow measurePreview(const QString& program, const QStringList& args,

@@ -2,6 +2,7 @@
 // Pieces the benches that run the application share: the camera card emulator linked at
 // the /dev of a virtual PDA (root only), a reader of its operation log, one preview frame cycle
 // through its mount, and a process's resident memory.
+#include "pdapart.h"
 #include "platform/devicenodes.h"
 
 #include <QByteArray>
@@ -20,26 +21,28 @@ double median(std::vector<double> samples);
 // The fixed node the application opens; present while some emulator is linked.
 constexpr const char* linkedNode = pdaCameraNode;
 
+// The card emulator from the virtual PDA's launcher (pdapart.h), linked at /dev, its nodes
+// the user's; it serves as the user (scripts/bench runs the benches in a PDA).
 class CardEmulator {
 public:
-    ~CardEmulator();
-    // Starts the emulator from `folder` on `mount` with --link and --frame-ms `frameMs`,
-    // logging to `log`, its card's nodes `owner`'s when given; false with a message on
-    // stderr when it could not start, or when another emulator is linked (outside a
-    // virtual PDA).
-    bool start(const QString& folder, const QString& mount, const QString& log, int frameMs,
-               const QString& owner = {});
-    void stop();
-    QString node() const { return mountPath + QStringLiteral("/vdc"); }
-    qint64 pid() const { return process.processId(); }
+    // Starts the emulator in `bin` with --frame-ms `frameMs`, its nodes and log in `folder`;
+    // false with a message on stderr when it could not start, or when another emulator is
+    // linked (outside a virtual PDA).
+    bool start(const QString& bin, const QString& folder, int frameMs);
+    void stop() { part.stop(); }
+    QString node() const { return part.value(QStringLiteral("NODES")) + QStringLiteral("/vdc"); }
+    QString control() const { return part.value(QStringLiteral("NODES")) + QStringLiteral("/control"); }
+    QString log() const { return part.value(QStringLiteral("LOG")); }
+    qint64 pid() const { return part.pid(); }
 
-    // Set before start(): more arguments (a --source) and the emulator's environment.
+    // Set before start(): more arguments (a --source), stand-in webcams as the launcher's
+    // --webcam takes them, and the emulator's environment.
     QStringList extra;
+    QString webcams;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
 
 private:
-    QProcess process;
-    QString mountPath;
+    pda::Part part;
 };
 
 // Reads an operation log as it grows and counts the lines equal to `line`.
@@ -101,6 +104,7 @@ struct Setup {
 
     QString bin;      // the benches' and the camera's folder
     QString log;      // the emulator's operation log
+    QString card;     // the emulator's folder: its nodes and its log
     QString home;
     QString runtime;  // 0700
     QProcessEnvironment env;  // HOME, XDG_RUNTIME_DIR; no DISPLAY, WAYLAND_DISPLAY or bus
@@ -114,13 +118,14 @@ struct Setup {
 bool addPanel(QProcessEnvironment& env, const QString& bin, const QString& memory,
               QString* reason);
 
-// An Xvfb of `depth` bits, 240x320, on a display number it picks itself; its name, or
-// empty with the reason.
-QString startXvfb(QProcess& xvfb, int depth, QString* reason);
-
-// weston with its headless back end and the pixman renderer, one 240x320 output, its
-// socket `runtime`/wayland-bench; false with the reason when it did not come up.
-bool startWeston(QProcess& weston, const QString& runtime, QString* reason);
+// An Xvfb of `depth` bits, 240x320, from the launcher, its cookie in `folder`; DISPLAY and
+// XAUTHORITY added to `env`, or false with the reason.
+bool startXvfb(pda::Part& xvfb, int depth, const QString& folder, QProcessEnvironment& env, QString* reason);
+// weston from the launcher with its headless back end and the pixman renderer, one 240x320
+// output, its socket in `folder`; WAYLAND_DISPLAY added to `env`, or false with the reason.
+bool startWeston(pda::Part& weston, const QString& folder, QProcessEnvironment& env, QString* reason);
+// A session bus from the launcher at `folder`/bus; its address, or empty with the reason.
+QString startBus(pda::Part& bus, const QString& folder, QString* reason);
 
 // Processor time and frames of a preview over a measured window.
 struct PreviewWindow {

@@ -193,11 +193,9 @@ void TestE2ePictures::filesBelongToTheUser()
     QFETCH(int, pictureMode);
     QFETCH(int, folderMode);
 
-    VirtualPda pda;
-    if (asRoot) {
-        pda.account = {};
+    VirtualPda pda(asRoot);
+    if (asRoot)
         pda.cardOwner = QStringLiteral("root");
-    }
     pda.cameraUmask = mode_t(mask);
     pda.errorFile = pda.dir.path() + "/camera.err";
     QVERIFY(startPreview(pda));
@@ -251,19 +249,18 @@ bool cardFolderIsMountPoint()
 void TestE2ePictures::memoryCardFollowsMountTable()
 {
     QVERIFY2(!cardFolderIsMountPoint(), "the virtual PDA's card slot is not empty");
-    bool mounted = ::mount("pda-card", cardFolder, "tmpfs", 0, "size=1m,mode=0755") == 0;
+    VirtualPda pda;
+    // The card is the camera's user's, as a desktop mounts it for the user.
+    const QByteArray options = QStringLiteral("size=1m,mode=0755,uid=%1,gid=%2")
+                                   .arg(pda.account.uid).arg(pda.account.gid).toLatin1();
+    bool mounted = ::mount("pda-card", cardFolder, "tmpfs", 0, options.constData()) == 0;
     QVERIFY(mounted);
     auto cleanup = qScopeGuard([&mounted] {
         if (mounted)
             ::umount2(cardFolder, MNT_DETACH);
     });
     const QString cardPictures = QString(cardFolder) + "/Documents/Image_Files";
-    QVERIFY(QDir().mkpath(cardPictures));
-
-    VirtualPda pda;
-    // The card is the camera's user's, as a desktop mounts it for the user.
-    for (const QString& folder : {QString(cardFolder), QString(cardFolder) + "/Documents", cardPictures})
-        QCOMPARE(::chown(QFile::encodeName(folder).constData(), pda.account.uid, pda.account.gid), 0);
+    pda.asAccount([&] { QVERIFY(QDir().mkpath(cardPictures)); });
     pda.cameraEnv.insert("QT_LOGGING_RULES", platformDebug);
     QVERIFY(pda.ready() && pda.startEmulator());
     pda.writeSettings("[Option]\nSaveTo=1\n");

@@ -37,8 +37,11 @@ void TestE2eScreens::onePressOneAttemptWithoutWindowManager()
         QSKIP("no Xvfb here");
     VirtualPda pda;
     pda.display = x.display;
-    QVERIFY(QDir().mkpath(pda.home + "/Documents"));
-    VirtualPda::writeFile(pda.home + "/Documents/Image_Files", "a file, so every save fails\n");
+    pda.xauthority = x.authority;
+    pda.asAccount([&] {
+        QVERIFY(QDir().mkpath(pda.home + "/Documents"));
+        VirtualPda::writeFile(pda.home + "/Documents/Image_Files", "a file, so every save fails\n");
+    });
     QVERIFY(startPreview(pda));
     const int from = int(pda.log().size());
     QVERIFY(pda.control("shutter"));
@@ -72,25 +75,26 @@ void TestE2eScreens::fullScreenComesBackOnTop()
         QSKIP("no Xvfb or xdotool here");
     VirtualPda pda;
     pda.display = x.display;
+    pda.xauthority = x.authority;
     QVERIFY(startPreview(pda, "[Option]\nDispMode=1\n"));
-    const QString main = x11(x.display, "xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Camera$"}).section('\n', 0, 0);
+    const QString main = x11(x, "xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Camera$"}).section('\n', 0, 0);
     QVERIFY(!main.isEmpty());
-    x11(x.display, "xdotool", {"windowfocus", "--sync", main});
+    x11(x, "xdotool", {"windowfocus", "--sync", main});
     // The F button, at (0, 2) of the button group at (0, 160).
-    x11(x.display, "xdotool", {"mousemove", "--window", main, "12", "174", "click", "1"});
+    x11(x, "xdotool", {"mousemove", "--window", main, "12", "174", "click", "1"});
     const QString mainHex = QString("0x%1").arg(main.toULong(), 0, 16);
     QString frame;
     QVERIFY(waitFor([&] {
-        const QStringList stack = stackTopFirst(x.display);
+        const QStringList stack = stackTopFirst(x);
         frame = stack.value(0);
         return !stack.isEmpty() && frame != mainHex
-            && x11(x.display, "xwininfo", {"-id", frame}).contains("IsViewable");
+            && x11(x, "xwininfo", {"-id", frame}).contains("IsViewable");
     }, 5000));
 
-    x11(x.display, "xdotool", {"windowraise", main});
-    x11(x.display, "xdotool", {"windowfocus", main});
-    QVERIFY2(waitFor([&] { return stackTopFirst(x.display).value(0) == frame; }, 3000),
-             qPrintable(stackTopFirst(x.display).join(' ')));
+    x11(x, "xdotool", {"windowraise", main});
+    x11(x, "xdotool", {"windowfocus", main});
+    QVERIFY2(waitFor([&] { return stackTopFirst(x).value(0) == frame; }, 3000),
+             qPrintable(stackTopFirst(x).join(' ')));
     QVERIFY(pda.cameraRunning());
     QCOMPARE(pda.terminateCamera(), 0);
 }

@@ -5,9 +5,12 @@
 // The test runs inside scripts/virtual-pda (CTest starts it so), whose mount namespace
 // gives it a /dev and a /mnt/card of its own: the links and the card's mounts are the
 // test's alone, and nothing of the host changes.
-// Only the mounts and links are root's: the camera runs as the test account, which owns
-// its HOME, its runtime folder and the card's nodes (see support/testaccount.h).
+// Only the mounts and links are root's: the camera and the card emulator run as the test
+// account (see support/testaccount.h), which owns its HOME, its runtime folder and the
+// card's nodes; the emulator comes from the launcher the whole PDA comes from (pdapart.h),
+// and what the test makes in HOME it makes as that account (asAccount).
 // Everything is undone by the destructor: processes stopped, mount detached.
+#include "pdapart.h"
 #include "support/cardfiles.h"
 #include "support/testaccount.h"
 
@@ -25,6 +28,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/fsuid.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -81,36 +85,38 @@ inline void dieWithParent(QProcess& process)
 
 class VirtualPda {
 public:
-    VirtualPda()
+    // The camera runs as the test account, or as root where `cameraAsRoot`.
+    explicit VirtualPda(bool cameraAsRoot = false)
     {
         storage = dir.path() + "/storage";
         work = dir.path() + "/work";
         power = dir.path() + "/power";
-        mountDir = dir.path() + "/card";
-        logPath = dir.path() + "/card.log";
+        cardFolder = dir.path() + "/card";
+        mountDir = cardFolder + "/card";
+        logPath = cardFolder + "/card.log";
         runtime = dir.path() + "/runtime";
         QDir().mkpath(storage);
         QDir().mkpath(work);
         QDir().mkpath(power + "/AC");
         writeFile(power + "/AC/type", "Mains\n");
         writeFile(power + "/AC/online", "1\n");
-        mounted = ::mount("pda-home", QFile::encodeName(storage).constData(), "tmpfs", 0,
-                          "size=16m,mode=0755")
-            == 0;
+        if (!cameraAsRoot)
+            testaccount::lookUp(account);
+        // The camera's account's own file system: it makes its HOME there itself.
+        const QByteArray options =
+            QStringLiteral("size=16m,mode=0755,uid=%1,gid=%2").arg(account.uid).arg(account.gid).toLatin1();
+        mounted = ::mount("pda-home", QFile::encodeName(storage).constData(), "tmpfs", 0, options.constData()) == 0;
         setHome(storage + "/home");
         // The camera's way to its HOME and its card's nodes leads through our folder.
         ::chmod(QFile::encodeName(dir.path()).constData(), 0711);
         QDir().mkpath(runtime);
         ::chmod(QFile::encodeName(runtime).constData(), 0700);
-        testaccount::lookUp(account);
     }
 
     ~VirtualPda()
     {
         stopProcess(camera, 10000);
-        stopProcess(emulator, 5000);
-        for (const QString& node : webcamNodes)
-            QFile::remove(node);
+        emulator.stop();
         if (mounted)
             ::umount2(QFile::encodeName(storage).constData(), MNT_DETACH);
     }
@@ -124,9 +130,24 @@ public:
 
     void writeSettings(const QByteArray& text) const
     {
-        QDir().mkpath(home + "/.config");
-        if (!text.isEmpty())
-            writeFile(settingsPath(), text);
+        asAccount([&] {
+            QDir().mkpath(home + "/.config");
+            if (!text.isEmpty())
+                writeFile(settingsPath(), text);
+        });
+    }
+
+    // Runs `work` with the camera's account as the file-system identity of this thread:
+    // what it makes in the account's folders is the account's from the start, and root
+    // never changes an owner there.
+    template <typename F>
+    void asAccount(F work) const
+    {
+        const int oldGid = ::setfsgid(account.gid);
+        const int oldUid = ::setfsuid(account.uid);
+        work();
+        ::setfsuid(uid_t(oldUid));
+        ::setfsgid(gid_t(oldGid));
     }
 
     bool startEmulator()
@@ -139,9 +160,9 @@ public:
     }
 
     // Stand-in webcams for the emulator, "/dev/video0=meta;/dev/video1=laptop" (modes as
-    // tools/devices/webcam_shim.c takes them), their nodes made in the PDA's own /dev; a
-    // node removed is a webcam unplugged. While `heldFile` exists another program holds them.
-    // Empty when done, else why not.
+    // tools/devices/webcam_shim.c takes them), their nodes made in the PDA's own /dev when
+    // the emulator starts; a node removed is a webcam unplugged. While `heldFile` exists
+    // another program holds them. Empty when done, else why not.
     QString addWebcams(const QString& description, const QString& heldFile = {})
     {
         if (const QString outside = outsideVirtualPda(); !outside.isEmpty())
@@ -149,15 +170,9 @@ public:
         const QString shim = qEnvironmentVariable("CAMERA_BUILD_DIR") + "/tools/devices/liborvane_webcam.so";
         if (!QFile::exists(shim))
             return QStringLiteral("no %1 (target orvane_webcam not built)").arg(shim);
-        preload(emulatorEnv, shim);
-        emulatorEnv.insert("WEBCAM_SHIM", description);
+        webcams = description;
         if (!heldFile.isEmpty())
             emulatorEnv.insert("WEBCAM_SHIM_HELD", heldFile);
-        for (const QString& node : description.split(';')) {
-            webcamNodes << node.section('=', 0, 0);
-            if (!plugWebcam(webcamNodes.last(), true))
-                return QStringLiteral("cannot make ") + webcamNodes.last();
-        }
         return {};
     }
 
@@ -177,6 +192,7 @@ public:
         } else {
             env.insert("QT_QPA_PLATFORM", "xcb");
             env.insert("DISPLAY", display);
+            env.insert("XAUTHORITY", xauthority);
         }
         env.insert("HOME", home);
         env.insert("XDG_CONFIG_HOME", home + "/.config");
@@ -194,9 +210,9 @@ public:
     // goes to `errorFile` when that is set.
     bool startCameraProcess(QProcess& process, bool keepErrors = false)
     {
-        QDir().mkpath(home + "/.config");
-        giveToAccount(home);
-        giveToAccount(runtime);
+        asAccount([&] { QDir().mkpath(home + "/.config"); });
+        // Root's own folder, made for the camera's account.
+        ::chown(QFile::encodeName(runtime).constData(), account.uid, account.gid);
         process.setProcessEnvironment(cameraEnvironment());
         process.setWorkingDirectory(work);
         process.setProgram(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera");
@@ -225,8 +241,10 @@ public:
 
     bool cameraRunning() const { return camera.state() == QProcess::Running; }
 
-    // An X display for the camera instead of the offscreen platform (":N"), when set.
+    // An X display for the camera instead of the offscreen platform (":N"), when set, and
+    // its cookie.
     QString display;
+    QString xauthority;
 
     // SIGTERM, as the desktop ends an application; the exit code, or -1 when it did not
     // end by itself within the time or died of a signal (a warning tells which).
@@ -279,9 +297,10 @@ public:
     QString work;     // the camera's working directory
     QString power;
     QString runtime;  // the camera's XDG_RUNTIME_DIR
+    QString cardFolder;  // the emulator's: its nodes (mountDir) and its log
     QString mountDir;
     QString logPath;
-    QProcess emulator;
+    pda::Part emulator;
     QProcess camera;
     testaccount::Account account;  // the camera's user
     QString cardOwner = QString::fromLatin1(testaccount::name);
@@ -290,44 +309,22 @@ public:
     QProcessEnvironment cameraEnv;  // added to (or replacing) the camera's environment
     QStringList emulatorArguments;  // added to the emulator's command line
     QProcessEnvironment emulatorEnv = QProcessEnvironment::systemEnvironment();
-    QStringList webcamNodes;  // made by addWebcams, removed at the end
+    QString webcams;  // set by addWebcams
 
 private:
     bool startEmulatorOnce(QByteArray& out)
     {
-        stopProcess(emulator, 5000);
-        emulator.setProgram(qEnvironmentVariable("CAMERA_BUILD_DIR") + "/bin/camera-card-emulator");
-        emulator.setArguments({"--mount", mountDir, "--owner", cardOwner, "--link",
-                               "--log", logPath, "--frame-ms", "10"});
-        emulator.setArguments(emulator.arguments() + emulatorArguments);
-        emulator.setProcessEnvironment(emulatorEnv);
-        emulator.setProcessChannelMode(QProcess::MergedChannels);
-        dieWithParent(emulator);
-        emulator.start();
-        if (!emulator.waitForStarted(5000))
-            return false;
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 5000) {
-            emulator.waitForReadyRead(100);
-            out += emulator.readAll();
-            if (out.contains("ready"))
-                return true;
-            if (emulator.state() != QProcess::Running) {
-                out += emulator.readAll();
-                return false;
-            }
-        }
-        return false;
-    }
-
-    void giveToAccount(const QString& path) const
-    {
-        QDirIterator it(path, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext())
-            ::lchown(QFile::encodeName(it.next()).constData(), account.uid, account.gid);
-        ::lchown(QFile::encodeName(path).constData(), account.uid, account.gid);
+        QStringList options;
+        if (!webcams.isEmpty())
+            options << "--webcam" << webcams;
+        // The account serves the card; the nodes are the card owner's.
+        const bool up = emulator.start({"card"}, QString::fromLatin1(testaccount::name), cardFolder, options,
+                                       QStringList{"--owner", cardOwner, "--link", "--frame-ms", "10"}
+                                           + emulatorArguments,
+                                       emulatorEnv);
+        if (!up)
+            out = emulator.error().toLocal8Bit();
+        return up;
     }
 
     static void stopProcess(QProcess& p, int ms)

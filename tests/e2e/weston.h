@@ -1,5 +1,6 @@
 #pragma once
-// A compositor for one test, in a runtime folder of its own, with the pixman renderer:
+// A compositor for one test, from the virtual PDA's launcher (pdapart.h), as the test
+// account, in a runtime folder of its own, with the pixman renderer:
 // - weston, its debug protocol on (for weston-screenshooter), on a 240x320 output like the
 //   handheld's screen. Two back ends:
 //   - X11, inside a private 24-bit Xvfb: its seat has a keyboard, so a Wayland client there
@@ -9,8 +10,7 @@
 //   output in its X11 back end;
 // - phoc, a phone's compositor, on a 360x720 output in its X11 back end: it maximises
 //   every window.
-// sway refuses root and phoc needs none: both run as the test account, and grim takes their
-// screenshots. Everything ends with the object.
+// grim takes sway's and phoc's screenshots. Everything ends with the object.
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -21,11 +21,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "pdapart.h"
 #include "support/testaccount.h"
 
-#include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,6 +39,8 @@ public:
     // Empty when the compositor can run here; otherwise why not.
     static QString unavailableReason(Kind kind)
     {
+        if (const QString outside = pda::Part::unavailableReason(); !outside.isEmpty())
+            return outside;
         const QString program = kind == Kind::Sway ? "sway" : "phoc";
         if (kind == Kind::Weston)
             return unavailableReason(Backend::X11);
@@ -58,6 +59,8 @@ public:
 
     static QString unavailableReason(Backend backend)
     {
+        if (const QString outside = pda::Part::unavailableReason(); !outside.isEmpty())
+            return outside;
         if (QStandardPaths::findExecutable("weston").isEmpty())
             return QStringLiteral("weston is not installed");
         if (QStandardPaths::findExecutable("weston-screenshooter").isEmpty())
@@ -73,46 +76,20 @@ public:
 
     explicit Compositor(Kind kind_, Backend backend = Backend::X11) : kind(kind_)
     {
-        runtime = dir.path() + "/runtime";
-        QDir().mkpath(runtime);
-        // The camera runs as another user: it reaches the socket through this folder.
+        // The account passes through to its runtime folder, which the launcher makes.
         ::chmod(QFile::encodeName(dir.path()).constData(), 0711);
-        ::chmod(QFile::encodeName(runtime).constData(), 0711);
-        if (backend == Backend::X11 && !startXvfb())
-            return;
-        if (kind != Kind::Weston) {
-            startAsAccount();
+        runtime = dir.path() + "/runtime";
+        const QString name = kind == Kind::Sway ? "sway"
+            : kind == Kind::Phoc               ? "phoc"
+            : backend == Backend::Headless     ? "weston-headless"
+                                               : "weston";
+        if (!screen.start({"screen", name}, QString::fromLatin1(testaccount::name), runtime)) {
+            qWarning("the compositor did not come up: %s", qPrintable(screen.error()));
             return;
         }
-        const QString config = dir.path() + "/weston.ini";
-        // No panel: the whole 240x320 output is the PDA's screen. No idle blanking, no
-        // animations that a screenshot could catch half-way.
-        writeFile(config,
-                  "[core]\nidle-time=0\n"
-                  "[shell]\npanel-position=none\nbackground-color=0xff202020\nlocking=false\n"
-                  "animation=none\nclose-animation=none\nstartup-animation=none\nfocus-animation=none\n");
-        QStringList args{backend == Backend::X11 ? "--backend=x11-backend.so" : "--backend=headless-backend.so",
-                         "--use-pixman", "--width=240", "--height=320", "--socket=wayland-pda",
-                         "--debug", "--config=" + config, "--log=" + dir.path() + "/weston.log"};
-        compositor.setProgram(QStandardPaths::findExecutable("weston"));
-        compositor.setArguments(args);
-        compositor.setProcessEnvironment(environment());
-        compositor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        compositor.setStandardOutputFile(QProcess::nullDevice());
-        compositor.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        compositor.start();
-        if (!compositor.waitForStarted(5000))
-            return;
-        const QString socket = socketPath();
-        QElapsedTimer t;
-        t.start();
-        while (!QFile::exists(socket) && t.elapsed() < 10000 && compositor.state() == QProcess::Running)
-            QTest::qWait(50);
-        if (!QFile::exists(socket))
-            return;
-        // Any user may connect: the folder is ours and nobody else's.
-        ::chmod(QFile::encodeName(socket).constData(), 0777);
-        up = true;
+        socket = screen.value("WAYLAND_DISPLAY");
+        display = screen.value("X_DISPLAY");
+        authority = screen.value("X_AUTHORITY");
     }
 
     ~Compositor()
@@ -120,21 +97,19 @@ public:
         for (QProcess* p : std::as_const(clients))
             stop(*p);
         qDeleteAll(clients);
-        stop(compositor);
-        stop(xvfb);
     }
 
-    bool isUp() const { return up && compositor.state() == QProcess::Running; }
+    bool isUp() const { return !socket.isEmpty() && screen.running(); }
 
-    // What sway or phoc wrote.
+    // What the compositor wrote.
     QString log() const
     {
-        QFile f(dir.path() + "/compositor.log");
+        QFile f(screen.value("LOG"));
         return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
     }
 
     // The socket, as an absolute path: good as WAYLAND_DISPLAY for a client of any user.
-    QString socketPath() const { return runtime + '/' + socketName; }
+    QString socketPath() const { return socket; }
 
     // The output's size.
     QSize size() const { return kind == Kind::Phoc ? QSize(360, 720) : QSize(240, 320); }
@@ -147,8 +122,10 @@ public:
         env.insert("XDG_RUNTIME_DIR", runtime);
         env.insert("WAYLAND_DISPLAY", socketPath());
         env.insert("HOME", dir.path());
-        if (!display.isEmpty())
+        if (!display.isEmpty()) {
             env.insert("DISPLAY", display);
+            env.insert("XAUTHORITY", authority);
+        }
         return env;
     }
 
@@ -228,59 +205,10 @@ public:
         return QString::fromLocal8Bit(p.readAllStandardOutput()).simplified();
     }
 
-    QString display;  // the private X server, ":N" (X11 back end only)
+    QString display;    // the private X server, ":N" (X11 back end only)
+    QString authority;  // its cookie
 
 private:
-    // sway or phoc, as the test account, in a runtime folder of its own.
-    void startAsAccount()
-    {
-        socketName.clear();
-        testaccount::Account account;
-        if (!testaccount::lookUp(account))
-            return;
-        ::chown(QFile::encodeName(runtime).constData(), account.uid, account.gid);
-        ::chmod(QFile::encodeName(runtime).constData(), 0700);
-        const QString config = dir.path() + (kind == Kind::Sway ? "/sway.conf" : "/phoc.ini");
-        // sway: no borders or title bars, no bar, no X clients. phoc: no X clients, the
-        // phone's 360x720 screen.
-        writeFile(config, kind == Kind::Sway
-                      ? QByteArray("output X11-1 resolution 240x320\ndefault_border none\n"
-                                   "default_floating_border none\nxwayland disable\n")
-                      : QByteArray("[core]\nxwayland=false\n[output:X11-1]\nmode=360x720\nscale=1\n"));
-        ::chmod(QFile::encodeName(config).constData(), 0644);
-        QProcessEnvironment env = environment();
-        env.insert("WLR_BACKENDS", "x11");
-        env.insert("WLR_RENDERER", "pixman");
-        env.insert("WLR_X11_OUTPUTS", "1");
-        // phoc's settings stay in memory: the account has no home.
-        env.insert("GSETTINGS_BACKEND", "memory");
-        env.remove("WAYLAND_DISPLAY");
-        compositor.setProgram(QStandardPaths::findExecutable(kind == Kind::Sway ? "sway" : "phoc"));
-        compositor.setArguments({"--config", config});
-        compositor.setProcessEnvironment(env);
-        compositor.setWorkingDirectory(dir.path());
-        compositor.setProcessChannelMode(QProcess::MergedChannels);
-        compositor.setStandardOutputFile(dir.path() + "/compositor.log");
-        asAccount(compositor, account);
-        compositor.start();
-        if (!compositor.waitForStarted(5000))
-            return;
-        // Both name their socket themselves: the first in the folder, which is theirs alone.
-        QElapsedTimer t;
-        t.start();
-        while (socketName.isEmpty() && t.elapsed() < 10000 && compositor.state() == QProcess::Running) {
-            for (const QString& name : QDir(runtime).entryList({"wayland-*"}, QDir::System)) {
-                if (!name.endsWith(".lock"))
-                    socketName = name;
-            }
-            if (socketName.isEmpty())
-                QTest::qWait(50);
-        }
-        up = !socketName.isEmpty();
-        if (!up)
-            qWarning("the compositor did not come up:\n%s", qPrintable(log()));
-    }
-
     // grim as the test account, the picture on its standard output.
     QImage grim()
     {
@@ -310,39 +238,6 @@ private:
         });
     }
 
-    bool startXvfb()
-    {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return false;
-        xvfb.setProgram(QStandardPaths::findExecutable("Xvfb"));
-        const QString screen = QStringLiteral("%1x%2x24").arg(size().width()).arg(size().height());
-        xvfb.setArguments({"-displayfd", QString::number(fds[1]), "-screen", "0", screen,
-                           "-nolisten", "tcp"});
-        xvfb.setProcessChannelMode(QProcess::MergedChannels);
-        xvfb.setStandardOutputFile(QProcess::nullDevice());
-        xvfb.setChildProcessModifier([fd = fds[1]] {
-            ::fcntl(fd, F_SETFD, 0);
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        });
-        xvfb.start();
-        ::close(fds[1]);
-        char number[16] = {};
-        pollfd p{fds[0], POLLIN, 0};
-        if (xvfb.waitForStarted(5000) && ::poll(&p, 1, 10000) == 1
-            && ::read(fds[0], number, sizeof number - 1) > 0)
-            display = QStringLiteral(":%1").arg(QString::fromLatin1(number).trimmed());
-        ::close(fds[0]);
-        return !display.isEmpty();
-    }
-
-    static void writeFile(const QString& path, const QByteArray& text)
-    {
-        QFile f(path);
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            f.write(text);
-    }
-
     static void stop(QProcess& p)
     {
         if (p.state() == QProcess::NotRunning)
@@ -357,11 +252,9 @@ private:
     Kind kind = Kind::Weston;
     QTemporaryDir dir;
     QString runtime;
-    QString socketName = QStringLiteral("wayland-pda");
-    QProcess xvfb;
-    QProcess compositor;
+    QString socket;
+    pda::Part screen;
     QList<QProcess*> clients;
-    bool up = false;
 };
 
 using Weston = Compositor;

@@ -8,52 +8,49 @@
 #include <QString>
 #include <QStringList>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "pdapart.h"
+#include "support/testaccount.h"
+
+#include <sys/stat.h>
 
 namespace e2e {
 
-// Xvfb for one test: 240x320 at 16 bits, no window manager, gone with the object.
+// Xvfb for one test from the virtual PDA's launcher: 240x320 at 16 bits, no window
+// manager, run by the test account, reached with its cookie; gone with the object.
 class XServer {
 public:
     XServer()
     {
-        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-        if (xvfb.isEmpty())
+        if (QStandardPaths::findExecutable("Xvfb").isEmpty())
             return;
-        int fds[2];
-        if (::pipe(fds) != 0)
+        // The account passes through to the folder of its cookie, which the launcher makes.
+        ::chmod(QFile::encodeName(dir.path()).constData(), 0711);
+        if (!server.start({"screen", "xvfb"}, QString::fromLatin1(testaccount::name), dir.path() + "/x")) {
+            qWarning("Xvfb did not come up: %s", qPrintable(server.error()));
             return;
-        process.setProgram(xvfb);
-        process.setArguments({"-displayfd", QString::number(fds[1]), "-screen", "0", "240x320x16",
-                              "-nolisten", "tcp"});
-        process.setChildProcessModifier([fd = fds[1]] { ::fcntl(fd, F_SETFD, 0); });
-        process.start();
-        ::close(fds[1]);
-        char number[16] = {};
-        pollfd p{fds[0], POLLIN, 0};
-        if (process.waitForStarted(5000) && ::poll(&p, 1, 10000) == 1
-            && ::read(fds[0], number, sizeof number - 1) > 0)
-            display = QStringLiteral(":%1").arg(QString::fromLatin1(number).trimmed());
-        ::close(fds[0]);
+        }
+        display = server.value("DISPLAY");
+        authority = server.value("XAUTHORITY");
     }
-    ~XServer()
-    {
-        process.terminate();
-        process.waitForFinished(3000);
-    }
-    QProcess process;
-    QString display; // empty when none came up
+
+    QString display;    // empty when none came up
+    QString authority;  // its cookie
+
+private:
+    QTemporaryDir dir;
+    pda::Part server;
 };
 
-
 // What an X client tool prints on `display`, trimmed; empty when it failed.
-inline QString x11(const QString& display, const QString& program, const QStringList& arguments)
+inline QString x11(const XServer& x, const QString& program, const QStringList& arguments)
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", display);
+    env.insert("DISPLAY", x.display);
+    env.insert("XAUTHORITY", x.authority);
     p.setProcessEnvironment(env);
     p.start(program, arguments);
     if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
@@ -62,11 +59,11 @@ inline QString x11(const QString& display, const QString& program, const QString
 }
 
 // The root window's children, top of the stack first.
-inline QStringList stackTopFirst(const QString& display)
+inline QStringList stackTopFirst(const XServer& x)
 {
     QStringList ids;
     const QRegularExpression child("^\\s+(0x[0-9a-f]+) ");
-    for (const QString& line : x11(display, "xwininfo", {"-root", "-children"}).split('\n')) {
+    for (const QString& line : x11(x, "xwininfo", {"-root", "-children"}).split('\n')) {
         const QRegularExpressionMatch m = child.match(line);
         if (m.hasMatch())
             ids << m.captured(1);

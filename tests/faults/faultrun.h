@@ -30,7 +30,7 @@ using e2e::waitForLine;
 // so the card's nodes are root's here.
 class VirtualPda : public e2e::VirtualPda {
 public:
-    VirtualPda() { cardOwner = QStringLiteral("root"); }
+    VirtualPda() : e2e::VirtualPda(true) { cardOwner = QStringLiteral("root"); }
 };
 
 inline const char* const cardFolder = "/mnt/card";

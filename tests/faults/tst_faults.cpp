@@ -101,7 +101,7 @@ bool TestFaults::startPreview(VirtualPda& pda, const QByteArray& settings,
         qWarning("no tmpfs for HOME");
         return false;
     }
-    if (pda.emulator.state() != QProcess::Running && !pda.startEmulator())
+    if (!pda.emulator.running() && !pda.startEmulator())
         return false;
     pda.writeSettings(settings);
     const int from = int(pda.log().size());

@@ -56,13 +56,8 @@ bool arrowPointsUp(const QImage& image)
 
 bool startLinkedEmulator(e2e::VirtualPda& pda, const QString& source)
 {
-    pda.emulator.setProgram(CardMount::emulatorPath());
-    pda.emulator.setArguments({"--mount", pda.mountDir, "--owner", pda.cardOwner, "--link",
-                               "--log", pda.logPath, "--frame-ms", "10", "--source", source});
-    e2e::dieWithParent(pda.emulator);
-    pda.emulator.start();
-    return pda.emulator.waitForStarted(5000) && pda.emulator.waitForReadyRead(10000)
-        && pda.emulator.readAllStandardOutput().contains("ready");
+    pda.emulatorArguments = {"--source", source};
+    return pda.startEmulator();
 }
 
 int framesAfter(const QStringList& lines, int from)

@@ -748,7 +748,10 @@ QString TestCardMount::restartWithWebcam(const QString& modes, const QString& he
         return QStringLiteral("cannot make ") + webcamNode();
     delete card;
     card = new CardMount;
-    card->environment.insert("LD_PRELOAD", WEBCAM_SHIM_LIBRARY);
+    // By name through the library path: LD_PRELOAD splits at blanks.
+    const QFileInfo shim(QStringLiteral(WEBCAM_SHIM_LIBRARY));
+    card->environment.insert("LD_PRELOAD", shim.fileName());
+    card->environment.insert("LD_LIBRARY_PATH", shim.path());
     card->environment.insert("WEBCAM_SHIM", webcamNode() + '=' + modes);
     if (!heldFile.isEmpty())
         card->environment.insert("WEBCAM_SHIM_HELD", heldFile);
