@@ -5,13 +5,19 @@
 
 namespace pda {
 
-QImage::Format paintFormat(const QWidget* w)
+QImage* paintImage(const QWidget* w)
 {
     QBackingStore* store = w->window()->backingStore();
-    const QPaintDevice* device = store ? store->paintDevice() : nullptr;
+    QPaintDevice* device = store ? store->paintDevice() : nullptr;
     if (!device || device->devType() != QInternal::Image)
-        return QImage::Format_Invalid;
-    return static_cast<const QImage*>(device)->format();
+        return nullptr;
+    return static_cast<QImage*>(device);
+}
+
+QImage::Format paintFormat(const QWidget* w)
+{
+    const QImage* image = paintImage(w);
+    return image ? image->format() : QImage::Format_Invalid;
 }
 
 bool expandsRgb16(QImage::Format format)

@@ -8,8 +8,10 @@ class QWidget;
 
 namespace pda {
 
-// The format the window holding `w` paints into (its backing store's image); Format_Invalid
-// where that is no image.
+// The image the window holding `w` paints into (its backing store's), or null where that is
+// no image.
+QImage* paintImage(const QWidget* w);
+// Its format; Format_Invalid where there is no such image.
 QImage::Format paintFormat(const QWidget* w);
 
 // Whether a 5-6-5 frame is expanded first for a target in `format`: 32-bit RGB, opaque or

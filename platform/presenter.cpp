@@ -78,13 +78,24 @@ protected:
         const bool toScreen = paintsToScreen(w);
 
         // Presenting a blit: memory covers all that is painted, so the widget's own
-        // painting would only be drawn over.
-        // The memory is read in the window's own format into an image kept for the next
-        // frame, so that drawing it is a plain copy.
+        // painting would only be drawn over. Where the window's image takes 16- or 32-bit
+        // pixels one to one, the memory is read straight into it; otherwise into an image
+        // kept for the next frame, in the window's format, so drawing it is a plain copy.
         if (toScreen && state.presenting && (painted - state.blit).isEmpty()) {
             Screen& s = screen();
             const QPoint offset = screenOffset(w);
-            const QImage::Format format = paintFormat(w);
+            QImage* image = paintImage(w);
+            if (image && image->devicePixelRatio() == 1
+                && (image->format() == QImage::Format_RGB16 || expandsRgb16(image->format()))) {
+                const QPoint inWindow = w->mapTo(w->window(), QPoint(0, 0));
+                for (const QRect& r : painted) {
+                    const QRect part = r & image->rect().translated(-inWindow);
+                    if (!part.isEmpty())
+                        readLogical(s, part.translated(offset), *image, part.topLeft() + inWindow);
+                }
+                return true;
+            }
+            const QImage::Format format = image ? image->format() : QImage::Format_Invalid;
             QPainter painter(w);
             for (const QRect& r : painted) {
                 readLogical(s, r.translated(offset), format, state.shown);

@@ -175,19 +175,25 @@ QImage readLogical(Screen& s, const QRect& area)
 
 void readLogical(Screen& s, const QRect& area, QImage::Format format, QImage& into)
 {
-    const bool expand = expandsRgb16(format);
-    const QImage::Format made = expand ? QImage::Format_RGB32 : QImage::Format_RGB16;
+    const QImage::Format made = expandsRgb16(format) ? QImage::Format_RGB32 : QImage::Format_RGB16;
     if (into.size() != area.size() || into.format() != made)
         into = QImage(area.size(), made);
+    readLogical(s, area, into, QPoint(0, 0));
+}
+
+void readLogical(Screen& s, const QRect& area, QImage& into, const QPoint& at)
+{
+    const bool expand = expandsRgb16(into.format());
     const ptrdiff_t step = logicalStepRight(s);
     QVarLengthArray<quint16, 512> row(expand ? area.width() : 0);
     for (int y = 0; y < area.height(); ++y) {
-        auto* line = expand ? row.data() : reinterpret_cast<quint16*>(into.scanLine(y));
+        uchar* to = into.scanLine(at.y() + y) + at.x() * (expand ? 4 : 2);
+        auto* line = expand ? row.data() : reinterpret_cast<quint16*>(to);
         const uchar* from = reinterpret_cast<const uchar*>(physicalPixel(s, QPoint(area.x(), area.y() + y)));
         for (int x = 0; x < area.width(); ++x)
             line[x] = *reinterpret_cast<const quint16*>(from + x * step);
         if (expand)
-            expandRgb16(line, reinterpret_cast<quint32*>(into.scanLine(y)), area.width());
+            expandRgb16(line, reinterpret_cast<quint32*>(to), area.width());
     }
 }
 
