@@ -238,7 +238,7 @@ int main(int argc, char** argv)
     bench::Setup setup;
     if (!setup.start("bench_shutter_lag", QCoreApplication::applicationDirPath()))
         return 1;
-    const QString control = setup.path("card/control");
+    const QString control = setup.emulator.control();
     bench::LogCounter frames(setup.log, "read 153600 153600");
     const QString bare = setup.bin + QStringLiteral("/bench_bare_loop");
     const QString node = setup.emulator.node();

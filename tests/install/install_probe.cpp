@@ -1,9 +1,13 @@
 // What the install tests see of a picture and of a screen, where a shell cannot look:
 //   install_probe scene FILE            writes the still picture the card is given
-//   install_probe picture FILE          checks that a saved picture shows that scene
-//   install_probe screen SHOT X Y       checks the live preview of a camera window whose
+//   install_probe picture FILE [SCENE]  checks that a saved picture shows that scene
+//   install_probe screen SHOT X Y [SCENE]
+//                                       checks the live preview of a camera window whose
 //                                       top-left corner is at X,Y on the screenshot SHOT,
 //                                       and prints the counter as "counter VALUE"
+// SCENE is "still" (the picture above, the default) or "webcam": the stand-in webcam's
+// picture (tools/devices/webcam_shim.c), red, green, blue and yellow quarters and nothing
+// in the middle, which tells it from the emulator's own test card of the same colours.
 // Exit status 0 when the check holds, 1 with the reason on standard error.
 #include "form/camerabase.h"
 
@@ -16,21 +20,29 @@
 
 namespace {
 
-// Quarters unlike the emulator's own test card, so that its picture is told apart.
-const QColor quarters[4] = {Qt::cyan, Qt::magenta, Qt::white, Qt::black};
+// The still picture's quarters are unlike the emulator's own test card, so that its picture
+// is told apart; top-left, top-right, bottom-left, bottom-right.
+const QColor stillQuarters[4] = {Qt::cyan, Qt::magenta, Qt::white, Qt::black};
+const QColor webcamQuarters[4] = {Qt::red, Qt::green, Qt::blue, Qt::yellow};
 
-QString sceneProblem(const QImage& image)
+// Where the picture is looked at, as fractions of its width and height: each quarter's
+// middle, and two points of the box where the test card shows its frame counter, far enough
+// from the quarters' borders for a scaled or JPEG-coded edge.
+const QPointF samples[] = {{0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75},
+                           {0.45, 0.63}, {0.55, 0.63}};
+
+QString sceneProblem(const QImage& image, const QColor (&quarters)[4])
 {
     const char* names[4] = {"top-left", "top-right", "bottom-left", "bottom-right"};
-    for (int q = 0; q < 4; ++q) {
-        const QColor c = image.pixelColor(int(image.width() * (q % 2 ? 0.75 : 0.25)),
-                                          int(image.height() * (q / 2 ? 0.75 : 0.25)));
+    for (const QPointF& at : samples) {
+        const int q = (at.y() > 0.5) * 2 + (at.x() > 0.5);
+        const QColor c = image.pixelColor(int(image.width() * at.x()), int(image.height() * at.y()));
         const QColor want = quarters[q];
         const auto near = [](int v, int w) { return qAbs(v - w) < 60; };
         if (!near(c.red(), want.red()) || !near(c.green(), want.green())
             || !near(c.blue(), want.blue()))
-            return QStringLiteral("%1 is rgb(%2,%3,%4), not rgb(%5,%6,%7)")
-                .arg(names[q]).arg(c.red()).arg(c.green()).arg(c.blue())
+            return QStringLiteral("%1 at (%2, %3) is rgb(%4,%5,%6), not rgb(%7,%8,%9)")
+                .arg(names[q]).arg(at.x()).arg(at.y()).arg(c.red()).arg(c.green()).arg(c.blue())
                 .arg(want.red()).arg(want.green()).arg(want.blue());
     }
     return {};
@@ -76,12 +88,22 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QStringList args = app.arguments();
+    QStringList args = app.arguments();
+    const QColor(*quarters)[4] = &stillQuarters;
+    const bool named = (args.value(1) == "picture" && args.size() == 4)
+        || (args.value(1) == "screen" && args.size() == 6);
+    if (named) {
+        const QString scene = args.takeLast();
+        if (scene == "webcam")
+            quarters = &webcamQuarters;
+        else if (scene != "still")
+            return fail("no scene " + scene);
+    }
     if (args.size() == 3 && args[1] == "scene") {
         QImage image(640, 480, QImage::Format_RGB32);
         QPainter p(&image);
         for (int q = 0; q < 4; ++q)
-            p.fillRect(q % 2 * 320, q / 2 * 240, 320, 240, quarters[q]);
+            p.fillRect(q % 2 * 320, q / 2 * 240, 320, 240, stillQuarters[q]);
         p.end();
         return image.save(args[2]) ? 0 : fail("cannot write " + args[2]);
     }
@@ -89,7 +111,7 @@ int main(int argc, char** argv)
         const QImage picture(args[2]);
         if (picture.isNull())
             return fail(args[2] + " is no picture");
-        const QString problem = sceneProblem(picture);
+        const QString problem = sceneProblem(picture, *quarters);
         return problem.isEmpty() ? 0 : fail(args[2] + ": " + problem);
     }
     if (args.size() == 5 && args[1] == "screen") {
@@ -100,7 +122,8 @@ int main(int argc, char** argv)
         CameraBase form;
         form.resize(240, 320);
         const QRect preview(window + form.Frame1->mapTo(&form, QPoint(0, 0)), form.Frame1->size());
-        const QString problem = sceneProblem(shot.copy(preview.adjusted(2, 2, -2, -2)));
+        const QString problem
+            = sceneProblem(shot.copy(preview.adjusted(2, 2, -2, -2)), *quarters);
         if (!problem.isEmpty())
             return fail("the preview: " + problem);
         const QString counter = counterText(
@@ -110,6 +133,7 @@ int main(int argc, char** argv)
         std::printf("counter %s\n", qPrintable(counter));
         return 0;
     }
-    std::fprintf(stderr, "usage: install_probe scene FILE | picture FILE | screen SHOT X Y\n");
+    std::fprintf(stderr, "usage: install_probe scene FILE | picture FILE [SCENE] | "
+                         "screen SHOT X Y [SCENE]\n");
     return 2;
 }

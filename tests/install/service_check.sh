@@ -5,14 +5,23 @@
 # package's system service: its unit and settings file, installed but neither enabled nor
 # started. Then, without systemd, runs the unit's ExecStart with the settings of its
 # /etc/default file (the source set to a still picture) as systemd would: its runtime
-# folder, its environment file, no new privileges and its capability set, in a mount
+# folder, its environment (the settings file and Environment=, nothing of the caller's), no
+# new privileges and its capability set, in a mount
 # namespace with a private /dev, /run and /tmp (and no network) where the packages' files are at their
 # installed paths. There an ordinary account in group video, whose HOME lies on the root
 # file system, starts the camera from the desktop entry's Exec on a 24-bit X display: the
 # live preview shows the picture, the counter a number, and the card's button saves the
 # picture in ~/Documents/Image_Files. Then the same on weston (its kiosk shell, drawing into
-# that display). Exit 77 (skipped) with the reason where something it needs is missing;
-# without weston, after the X leg.
+# that display). Then, as the package sets it (--source auto) with the stand-in webcam
+# library it ships preloaded by a drop-in, a laptop's webcam at /dev/video0 (and its
+# metadata node at /dev/video1): the service takes the capture node in its 640x480 mode,
+# and the camera on X shows the webcam's picture upright in its preview and its picture.
+# Then with the webcam named in the settings file: held by another program, the card is
+# absent and the journal says the webcam is busy; let go, the card is back by itself;
+# unplugged mid-stream, the card is absent; plugged back, it is back, and the camera shows
+# the webcam's picture upright again, all without a restart.
+# Exit 77 (skipped) with the reason where something it needs is missing;
+# without weston, after the X and webcam legs.
 set -euo pipefail
 source_dir=$1
 version=$2

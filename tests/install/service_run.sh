@@ -92,12 +92,41 @@ if [ -n "$unit_capabilities" ]; then
     done
     limits+=(--bounding-set="$caps")
 fi
+# Environment= of the unit and then of its drop-ins in /etc/systemd/system (an
+# administrator's, as `systemctl edit` writes them), in the order systemd reads them, into
+# the array unit_environment: assignments split at blanks; an empty one clears the list.
+read_unit_environment() {
+    local file value word words
+    unit_environment=()
+    for file in "$unit_file" /etc/systemd/system/orvane-camera-card.service.d/*.conf; do
+        [ -f "$file" ] || continue
+        while IFS= read -r value; do
+            [ -n "$value" ] || { unit_environment=(); continue; }
+            read -r -a words <<<"$value"
+            for word in "${words[@]}"; do
+                case "$word" in
+                *\"* | *\'* | *%* | *\\*) fail "the assignment '$word' is beyond this test's expansion" ;;
+                ?*=*) unit_environment+=("$word") ;;
+                *) fail "'$word' in $file is no assignment" ;;
+                esac
+            done
+        done < <(awk '/^\[/ { section = $0; next }
+                      section == "[Service]" && index($0, "Environment=") == 1 { print substr($0, 13) }' "$file")
+    done
+}
 # The service as systemd starts it (ExecStart, with the unit's limits), in the background:
-# sets emulator.
+# sets emulator. Its environment is systemd's, not this script's: the manager's PATH, the
+# unit's Environment=, the settings file's, which win, and the runtime folder's path.
 start_service() {
+    local key environment
     unit_command "$unit_exec_start"
+    read_unit_environment
+    environment=(PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin "${unit_environment[@]}")
+    for key in "${!settings[@]}"; do environment+=("$key=${settings[$key]}"); done
+    environment+=("RUNTIME_DIRECTORY=/run/$unit_runtime_dir")
     echo "service_check: ExecStart ${command[*]}"
-    setpriv "${limits[@]}" -- "${command[@]}" >"$scratch/emulator.out" 2>&1 &
+    [ ${#unit_environment[@]} -eq 0 ] || echo "service_check: Environment= ${unit_environment[*]}"
+    env -i "${environment[@]}" setpriv "${limits[@]}" -- "${command[@]}" >"$scratch/emulator.out" 2>&1 &
     emulator=$!
     pids+=("$emulator")
 }
@@ -108,33 +137,37 @@ stop_service() {
     unit_command "$unit_exec_stop_post"
     "${command[@]}" || fail "ExecStopPost ${command[*]} failed"
 }
-start_service
-# "ready" comes once it serves, root given up.
-for waited in $(seq 100); do
-    grep -q '^ready' "$scratch/emulator.out" && break
-    alive "$emulator" || break
-    sleep 0.1
-done
-[ -e /dev/orvane_vdc ] && [ -e /dev/orvane_buz ] ||
-    { cat "$scratch/emulator.out" >&2; fail "the service linked no card into /dev"; }
-# Serving, it is the service's account with no capability and no way back to root.
-grep -E '^(Uid|Gid|Groups|CapInh|CapPrm|CapEff|CapBnd|CapAmb|NoNewPrivs):' "/proc/$emulator/status" \
-    >"$scratch/emulator.status"
-sed 's/^/service_check: the serving emulator: /' "$scratch/emulator.status"
+# Waits for the service to serve ("ready", root given up) and checks that it linked the card
+# and serves as its own account with no capability and no way back to root.
+check_serving() {
+    local waited cap node
+    for waited in $(seq 100); do
+        grep -q '^ready' "$scratch/emulator.out" && break
+        alive "$emulator" || break
+        sleep 0.1
+    done
+    [ -e /dev/orvane_vdc ] && [ -e /dev/orvane_buz ] ||
+        { cat "$scratch/emulator.out" >&2; fail "the service linked no card into /dev"; }
+    grep -E '^(Uid|Gid|Groups|CapInh|CapPrm|CapEff|CapBnd|CapAmb|NoNewPrivs):' "/proc/$emulator/status" \
+        >"$scratch/emulator.status"
+    sed 's/^/service_check: the serving emulator: /' "$scratch/emulator.status"
+    grep -qP "^Uid:\t$card_uid\t$card_uid\t$card_uid\t$card_uid\$" "$scratch/emulator.status" ||
+        fail "the serving emulator is not orvane-card"
+    grep -qP "^Gid:\t(\d+)\t\1\t\1\t\1\$" "$scratch/emulator.status" &&
+        ! grep -qP "^Gid:\t0\t" "$scratch/emulator.status" || fail "the serving emulator's group is root's"
+    grep -qP "^Groups:.*\b$(getent group video | cut -d: -f3)\b" "$scratch/emulator.status" ||
+        fail "the serving emulator is not in group video"
+    for cap in CapInh CapPrm CapEff CapAmb; do
+        grep -qP "^$cap:\t0+\$" "$scratch/emulator.status" || fail "the serving emulator holds capabilities ($cap)"
+    done
+    for node in /dev/orvane_vdc /dev/orvane_buz; do
+        [ "$(stat -L -c '%U:%G %a' "$node")" = "root:video 660" ] ||
+            fail "$node is $(stat -L -c '%U:%G %a' "$node"), not root:video 660"
+    done
+}
 card_uid=$(id -u orvane-card)
-grep -qP "^Uid:\t$card_uid\t$card_uid\t$card_uid\t$card_uid\$" "$scratch/emulator.status" ||
-    fail "the serving emulator is not orvane-card"
-grep -qP "^Gid:\t(\d+)\t\1\t\1\t\1\$" "$scratch/emulator.status" &&
-    ! grep -qP "^Gid:\t0\t" "$scratch/emulator.status" || fail "the serving emulator's group is root's"
-grep -qP "^Groups:.*\b$(getent group video | cut -d: -f3)\b" "$scratch/emulator.status" ||
-    fail "the serving emulator is not in group video"
-for cap in CapInh CapPrm CapEff CapAmb; do
-    grep -qP "^$cap:\t0+\$" "$scratch/emulator.status" || fail "the serving emulator holds capabilities ($cap)"
-done
-for node in /dev/orvane_vdc /dev/orvane_buz; do
-    [ "$(stat -L -c '%U:%G %a' "$node")" = "root:video 660" ] ||
-        fail "$node is $(stat -L -c '%U:%G %a' "$node"), not root:video 660"
-done
+start_service
+check_serving
 control=$(dirname "$(readlink /dev/orvane_vdc)")/control
 
 # ---- the user ---------------------------------------------------------------------------
@@ -147,11 +180,13 @@ user_command=(setpriv --reuid="$user" --regid="$user" --groups="$(getent group v
 as_user() { "${user_command[@]}" "$@"; }
 read_exec_command /usr/share/applications/orvane-camera.desktop
 
-# Starts the camera from the desktop entry on the display that `screenshot` photographs,
-# checks the preview and the counter, takes a picture with the card's button and closes.
+# camera_leg NAME SCREEN SCENE [ENV...]: starts the camera from the desktop entry with ENV on
+# the display that SCREEN_screenshot photographs, checks that the preview shows SCENE (an
+# install_probe scene) and the counter a number, takes a picture with the card's button,
+# checks that it shows SCENE and closes the camera.
 camera_leg() {
-    local name=$1 window_x window_y shot counter="" picture status
-    shift
+    local name=$1 screen=$2 scene=$3 window_x window_y shot counter="" picture status
+    shift 3
     (cd "$home" && exec "${user_command[@]}" "$@" "${exec_command[@]}") \
         >"$scratch/camera-$name.out" 2>&1 &
     local camera=$!
@@ -160,8 +195,8 @@ camera_leg() {
     local deadline=$((SECONDS + 30))
     while [ "$SECONDS" -lt "$deadline" ]; do
         alive "$camera" || { cat "$scratch/camera-$name.out" >&2; fail "$name: the camera ended by itself"; }
-        if window_at && screenshot "$shot" &&
-            counter=$(as_user "$probe" screen "$shot" "$window_x" "$window_y" 2>"$scratch/probe.err"); then
+        if "${screen}_window_at" && "${screen}_screenshot" "$shot" &&
+            counter=$(as_user "$probe" screen "$shot" "$window_x" "$window_y" "$scene" 2>"$scratch/probe.err"); then
             break
         fi
         counter=""
@@ -169,7 +204,7 @@ camera_leg() {
     done
     [ -n "$counter" ] || { cat "$scratch/probe.err" "$scratch/camera-$name.out" >&2; fail "$name: no preview of the picture"; }
     [[ "$counter" =~ ^counter\ [0-9]+$ ]] || fail "$name: the $counter, not a number"
-    echo "service_check: $name: the preview shows the picture; $counter with HOME on the root file system"
+    echo "service_check: $name: the preview shows the $scene picture; $counter with HOME on the root file system"
 
     picture=$home/Documents/Image_Files/pic0001.jpg
     echo shutter >"$control" || fail "cannot press the card's button"
@@ -179,7 +214,7 @@ camera_leg() {
     done
     [ -s "$picture" ] || { cat "$scratch/camera-$name.out" >&2; fail "$name: no picture after the card's button"; }
     sleep 0.5
-    as_user "$probe" picture "$picture" || fail "$name: the picture is not the card's"
+    as_user "$probe" picture "$picture" "$scene" || fail "$name: the picture is not the card's $scene picture"
     terminate "$camera"
     [ "$term_status" -eq 0 ] || { cat "$scratch/camera-$name.out" >&2; fail "$name: exit status $term_status after SIGTERM"; }
     echo "service_check: $name: picture $(basename "$picture") saved, camera ended cleanly"
@@ -193,7 +228,7 @@ pda_start_xvfb 800x600x24 "$scratch/out" || fail "Xvfb did not start"
 pids+=("$pda_xvfb_pid")
 display=$pda_display
 xauthority=$pda_xauthority
-window_at() {
+x11_window_at() {
     local id geometry
     id=$(as_user DISPLAY="$display" XAUTHORITY="$xauthority" timeout 5 xdotool search --onlyvisible --name '^Camera$' 2>/dev/null | head -n 1)
     [ -n "$id" ] || return 1
@@ -201,8 +236,8 @@ window_at() {
     window_x=$(sed -n 's/^X=//p' <<<"$geometry")
     window_y=$(sed -n 's/^Y=//p' <<<"$geometry")
 }
-screenshot() { as_user DISPLAY="$display" XAUTHORITY="$xauthority" timeout 5 import -window root "$1" 2>/dev/null; }
-camera_leg x11 DISPLAY="$display" XAUTHORITY="$xauthority"
+x11_screenshot() { as_user DISPLAY="$display" XAUTHORITY="$xauthority" timeout 5 import -window root "$1" 2>/dev/null; }
+camera_leg x11 x11 still DISPLAY="$display" XAUTHORITY="$xauthority"
 
 # The weston leg: weston drawing with pixman (so that it can be photographed) into a window
 # on the X leg's 24-bit display, whose kiosk shell fills its 240x320 output with the
@@ -216,8 +251,8 @@ if [ "$wayland_leg" = yes ]; then
     pids+=($!)
     for waited in $(seq 50); do [ -S "$runtime/wayland-7" ] && break; sleep 0.1; done
     [ -S "$runtime/wayland-7" ] || { cat "$scratch/weston.out" >&2; fail "weston did not start"; }
-    window_at() { window_x=0; window_y=0; }
-    screenshot() {
+    wayland_window_at() { window_x=0; window_y=0; }
+    wayland_screenshot() {
         rm -f "$scratch"/out/wayland-screenshot-*.png
         (cd "$scratch/out" && as_user XDG_RUNTIME_DIR="$runtime" WAYLAND_DISPLAY=wayland-7 \
             timeout 5 weston-screenshooter) >"$scratch/screenshooter.out" 2>&1 || return 1
@@ -225,7 +260,7 @@ if [ "$wayland_leg" = yes ]; then
         made=$(ls "$scratch"/out/wayland-screenshot-*.png 2>/dev/null | head -n 1)
         [ -n "$made" ] && cp "$made" "$1"
     }
-    camera_leg wayland XDG_RUNTIME_DIR="$runtime" WAYLAND_DISPLAY=wayland-7 QT_QPA_PLATFORM=wayland
+    camera_leg wayland wayland still XDG_RUNTIME_DIR="$runtime" WAYLAND_DISPLAY=wayland-7 QT_QPA_PLATFORM=wayland
 fi
 
 # ---- the service stopped ----------------------------------------------------------------
@@ -252,3 +287,99 @@ grep -q "source error .*private/scene.png.*Permission denied" "$scratch/emulator
     { cat "$scratch/emulator.out" >&2; fail "no source error in the journal for a file the service may not read"; }
 echo "service_check: the journal says: $(grep -m1 'source error' "$scratch/emulator.out")"
 stop_service
+
+# ---- a webcam, as the service finds it ----------------------------------------------------
+
+# A laptop's USB webcam: the stand-in webcam library that the emulator's package ships,
+# preloaded by a drop-in as an administrator adds one (systemctl edit), answers at
+# /dev/video0 and at its metadata node /dev/video1, nodes of group video as udev makes them.
+# The source as the package sets it, auto, must take the capture node.
+shim=$(ls /usr/lib/*/orvane-camera-card-emulator/liborvane_webcam.so 2>/dev/null | head -n 1)
+[ -n "$shim" ] || fail "the emulator's package has no stand-in webcam library"
+for node in /dev/video0 /dev/video1; do
+    : >"$node"
+    chown root:video "$node"
+    chmod 0660 "$node"
+done
+mount -t tmpfs -o mode=0755 service-units /etc/systemd/system
+mkdir /etc/systemd/system/orvane-camera-card.service.d
+printf '%s\n' '[Service]' "Environment=LD_PRELOAD=$shim" \
+    'Environment=WEBCAM_SHIM=/dev/video0=laptop;/dev/video1=meta' \
+    >/etc/systemd/system/orvane-camera-card.service.d/webcam.conf
+if command -v systemd-analyze >/dev/null; then
+    SYSTEMD_LOG_LEVEL=warning systemd-analyze verify --man=no "$unit_file" >"$scratch/analyze-webcam.out" 2>&1 ||
+        { cat "$scratch/analyze-webcam.out" >&2; fail "systemd-analyze verify refused the unit with the drop-in"; }
+    ! grep -v 'Failed to\|Cannot add dependency\|is not executable' "$scratch/analyze-webcam.out" |
+        grep -q . || { cat "$scratch/analyze-webcam.out" >&2; fail "systemd-analyze warns about the drop-in"; }
+fi
+settings[SOURCE]=$(sed -n 's/^SOURCE=//p' "$root/etc/default/orvane-camera-card" | tail -n 1)
+start_service
+check_serving
+# Each once: the journal is read by people.
+[ "$(grep -c '^camera-card-emulator: source ' "$scratch/emulator.out")" -eq 2 ] &&
+    grep -qx "camera-card-emulator: source auto v4l2:/dev/video0" "$scratch/emulator.out" &&
+    grep -qx "camera-card-emulator: source v4l2:/dev/video0 YUYV 640x480 30/1" "$scratch/emulator.out" ||
+    { cat "$scratch/emulator.out" >&2; fail "the journal does not say once that --source auto took the webcam's capture node in its 640x480 mode"; }
+echo "service_check: the journal says: $(grep -m1 'source v4l2:' "$scratch/emulator.out")"
+control=$(dirname "$(readlink /dev/orvane_vdc)")/control
+camera_leg webcam x11 webcam DISPLAY="$display" XAUTHORITY="$xauthority"
+stop_service
+echo "service_check: the service took the webcam at /dev/video0 by itself and served its picture upright"
+
+# ---- the webcam held by another program, then unplugged --------------------------------
+
+# The webcam named in the settings file (auto shows the test card while no webcam
+# delivers). While the file WEBCAM_SHIM_HELD names exists another program holds the webcam;
+# a node removed is the webcam unplugged. The card's status word (the control file's
+# status line, as the camera reads it: P present, p absent) and the journal tell.
+held=/run/webcam-held
+: >"$held"
+echo "Environment=WEBCAM_SHIM_HELD=$held" >>/etc/systemd/system/orvane-camera-card.service.d/webcam.conf
+settings[SOURCE]=v4l2:/dev/video0
+journal_errors() { grep -c '^camera-card-emulator: source error ' "$scratch/emulator.out" || true; }
+# card_state P|p WHAT: waits for the card's status word to say present (P) or absent (p),
+# and, when present, for the webcam's frames to go on arriving.
+card_state() {
+    local want=$1 what=$2 frames="" now
+    for waited in $(seq 100); do
+        if grep -qx "status ...$want" "$control"; then
+            [ "$want" = p ] && return 0
+            now=$(sed -n 's/^source-frames //p' "$control")
+            [ -n "$frames" ] && [ "$now" -gt "$frames" ] && return 0
+            frames=$now
+        fi
+        alive "$emulator" || break
+        sleep 0.1
+    done
+    cat "$scratch/emulator.out" "$control" >&2
+    fail "$what"
+}
+start_service
+check_serving
+control=$(dirname "$(readlink /dev/orvane_vdc)")/control
+card_state p "the card is not absent while another program holds the webcam"
+[ "$(journal_errors)" -eq 1 ] &&
+    grep -qx "camera-card-emulator: source error Device '/dev/video0' is busy" "$scratch/emulator.out" ||
+    { cat "$scratch/emulator.out" >&2; fail "the journal does not say once that the webcam is busy"; }
+echo "service_check: held: the card is absent; the journal says: $(grep -m1 'source error' "$scratch/emulator.out")"
+rm "$held"
+card_state P "the webcam's picture did not come back when the other program let it go"
+grep -qx 'camera-card-emulator: source ok' "$scratch/emulator.out" ||
+    { cat "$scratch/emulator.out" >&2; fail "the journal does not say that the webcam works again"; }
+echo "service_check: let go: the card is present again with the webcam's frames, no restart"
+errors=$(journal_errors)
+rm /dev/video0
+card_state p "the card is not absent with the webcam unplugged"
+[ "$(journal_errors)" -gt "$errors" ] ||
+    { cat "$scratch/emulator.out" >&2; fail "the journal says nothing of the unplugged webcam"; }
+echo "service_check: unplugged: the card is absent; the journal says: $(grep 'source error' "$scratch/emulator.out" | tail -n 1)"
+: >/dev/video0
+chown root:video /dev/video0
+chmod 0660 /dev/video0
+card_state P "the webcam's picture did not come back when it was plugged back"
+[ "$(grep -c '^camera-card-emulator: source ok$' "$scratch/emulator.out")" -eq 2 ] ||
+    { cat "$scratch/emulator.out" >&2; fail "the journal does not say that the webcam plugged back works"; }
+camera_leg replugged x11 webcam DISPLAY="$display" XAUTHORITY="$xauthority"
+stop_service
+umount /etc/systemd/system
+echo "service_check: the webcam held, then unplugged: the card absent, and back by itself each time"

@@ -5,6 +5,7 @@
 #include "tools/card-emulator/core/picturerenderer.h"
 #include "tools/card-emulator/core/scene.h"
 #include "tools/card-emulator/sources/autosource.h"
+#include "tools/card-emulator/sources/sources.h"
 #include "tools/card-emulator/sources/webcammode.h"
 
 #include <QTemporaryDir>
@@ -170,8 +171,9 @@ private slots:
     void rotationOrder();
     void logLines();
     void autoSourceFollowsWebcams();
-    void autoSourceTriesUnchangedDevicesOnce();
+    void autoSourceTriesUnchangedDevicesNowAndThen();
     void videoCaptureDevicesInNumberOrder();
+    void heldFrameStaysPut();
     void webcamModeChoice_data();
     void webcamModeChoice();
 };
@@ -770,26 +772,33 @@ void TestCardCore::autoSourceFollowsWebcams()
 
 // A device that failed is not tried again while the set of devices stays the same, though
 // the devices are listed again every second.
-void TestCardCore::autoSourceTriesUnchangedDevicesOnce()
+// A device that would not start (another program holds it) is not opened again at every
+// look while the devices stay the same, but again after a few looks, and taken once it works.
+void TestCardCore::autoSourceTriesUnchangedDevicesNowAndThen()
 {
     std::atomic<int> looks{0};
     std::atomic<int> tries{0};
+    std::atomic<bool> held{true};
     const auto list = [&] {
         ++looks;
         return std::vector<std::string>{"/dev/video0"};
     };
     const auto make = [&](const std::string& node) -> std::unique_ptr<FrameSource> {
         ++tries;
-        return std::make_unique<FakeDevice>(node, false, 0x1111);
+        return std::make_unique<FakeDevice>(node, !held, 0x1111);
     };
     AutoSource source(list, make, [](const std::string&) {});
     std::string error;
     QVERIFY(source.start(error));
     QCOMPARE(tries.load(), 1);
     QVERIFY(eventually([&] { return looks >= 3; }));
-    source.stop();
     QCOMPARE(tries.load(), 1);
     QVERIFY(!source.hasFrames());
+    held = false;
+    QVERIFY(eventually([&] { return source.hasFrames(); }));
+    QCOMPARE(tries.load(), 2);
+    QVERIFY(looks > AutoSource::retryLooks);
+    source.stop();
 }
 
 // The capture nodes of a folder by their numbers, not as their names sort: video10 after
@@ -817,6 +826,34 @@ void TestCardCore::videoCaptureDevicesInNumberOrder()
     asked.sort();
     const QString at = dir.path() + '/';
     QCOMPARE(asked, QStringList({at + "video0", at + "video1", at + "video10", at + "video2"}));
+}
+
+// A frame a reader holds is never written into, however many frames come after it: the
+// source fills again only frames that nobody holds any more.
+void TestCardCore::heldFrameStaysPut()
+{
+    std::unique_ptr<FrameSource> source;
+    std::string error;
+    if (!makeSource("gst:videotestsrc is-live=true pattern=ball ! "
+                    "video/x-raw,width=160,height=120,framerate=30/1",
+                    source, error))
+        QSKIP(error.c_str());
+    QVERIFY2(source->start(error), error.c_str());
+    std::uint64_t number = 0;
+    const FramePtr held = source->newest(number);
+    QVERIFY(held);
+    const std::vector<std::uint16_t> before = held->pixels;
+    // Many more frames than a source keeps to fill again, the ball moving in each.
+    int unlike = 0;
+    for (int i = 0; i < 20; ++i) {
+        const FramePtr next = source->waitNewer(
+            number, std::chrono::steady_clock::now() + std::chrono::seconds(5), number);
+        QVERIFY2(next && source->failure().empty(), source->failure().c_str());
+        unlike += next->pixels != before;
+    }
+    source->stop();
+    QVERIFY(unlike > 0);
+    QVERIFY(held->pixels == before);
 }
 
 // "YUYV 640x480@30, MJPG 1280x720@15/2": the modes as a webcam lists them.

@@ -675,15 +675,19 @@ int main(int argc, char** argv)
 
     Emulator emulator;
     std::string sourceError;
-    // Which source --source auto took goes to the log and to standard error, the journal
-    // of the system service.
-    const auto chosen = [](const std::string& which) {
-        std::fprintf(stderr, "camera-card-emulator: source auto: %s\n", which.c_str());
+    // Which source --source auto took, and in which mode, goes to the log and to standard
+    // error, the journal of the system service. Without a log file the log's source lines
+    // go there already (below): once is enough.
+    const bool logToFile = !options.logFile.empty();
+    const auto chosen = [logToFile](const std::string& which) {
+        if (logToFile)
+            std::fprintf(stderr, "camera-card-emulator: source auto %s\n", which.c_str());
         std::lock_guard<std::mutex> g(emu->lock);
         emu->log.sourceChosen(which);
     };
-    const auto mode = [](const std::string& which) {
-        std::fprintf(stderr, "camera-card-emulator: source %s\n", which.c_str());
+    const auto mode = [logToFile](const std::string& which) {
+        if (logToFile)
+            std::fprintf(stderr, "camera-card-emulator: source %s\n", which.c_str());
         std::lock_guard<std::mutex> g(emu->lock);
         emu->log.sourceMode(which);
     };

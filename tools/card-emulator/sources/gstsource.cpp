@@ -7,6 +7,7 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -264,6 +265,25 @@ void GstSource::applyMode(const WebcamMode& m)
     }
 }
 
+std::shared_ptr<SourceFrame> GstSource::frameToFill()
+{
+    // A webcam's frame is up to a megabyte: a new one thirty times a second costs more in
+    // the kernel's page faults and the zeroing of it than filling it does.
+    for (const auto& frame : frames) {
+        if (frame.use_count() == 1) {
+            // Pairs with the release of the last other owner's reference.
+            std::atomic_thread_fence(std::memory_order_acquire);
+            return frame;
+        }
+    }
+    // The newest frame, one a reader holds and one being filled, plus a capture's.
+    constexpr std::size_t kept = 4;
+    auto frame = std::make_shared<SourceFrame>();
+    if (frames.size() < kept)
+        frames.push_back(frame);
+    return frame;
+}
+
 int GstSource::onSample(_GstAppSink* sink, void* self)
 {
     GstSample* sample = gst_app_sink_pull_sample(sink);
@@ -274,7 +294,7 @@ int GstSource::onSample(_GstAppSink* sink, void* self)
         && gst_structure_has_name(gst_caps_get_structure(caps, 0), "image/jpeg")) {
         GstMapInfo map;
         if (gst_buffer_map(gst_sample_get_buffer(sample), &map, GST_MAP_READ)) {
-            auto frame = std::make_shared<SourceFrame>();
+            auto frame = static_cast<GstSource*>(self)->frameToFill();
             std::string error;
             // A frame the webcam spoilt is left out; the next one comes a frame later.
             if (decodeJpegFrame(map.data, map.size, *frame, error))
@@ -288,7 +308,7 @@ int GstSource::onSample(_GstAppSink* sink, void* self)
     GstVideoFrame video;
     if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample))
         && gst_video_frame_map(&video, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
-        auto frame = std::make_shared<SourceFrame>();
+        auto frame = static_cast<GstSource*>(self)->frameToFill();
         frame->width = GST_VIDEO_FRAME_WIDTH(&video);
         frame->height = GST_VIDEO_FRAME_HEIGHT(&video);
         frame->pixels.resize(std::size_t(frame->width) * std::size_t(frame->height));

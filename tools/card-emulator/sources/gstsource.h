@@ -9,9 +9,11 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 struct _GstElement;
 struct _GstAppSink;
@@ -37,6 +39,9 @@ public:
 
 private:
     static int onSample(_GstAppSink* sink, void* self);
+    // A frame to fill on the streaming thread: one published before that nobody holds any
+    // more, else a new one.
+    std::shared_ptr<SourceFrame> frameToFill();
     bool build(std::string& error);
     // The device's mode for the card; none when the device cannot be opened or has none.
     std::optional<WebcamMode> chooseMode();
@@ -53,6 +58,7 @@ private:
     std::atomic<bool> stopping{false};
     std::function<void(const std::string&)> modeChosen;
     std::string reportedMode;
+    std::vector<std::shared_ptr<SourceFrame>> frames;  // those frameToFill() may give again
 };
 
 }  // namespace card
