@@ -1,5 +1,6 @@
 #include "platform/presenter.h"
 
+#include "platform/pixels.h"
 #include "platform/screenmemory.h"
 
 #include <QBackingStore>
@@ -72,18 +73,34 @@ protected:
         if (it == states.end() || !screen().isVirtual)
             return false;
         auto* w = static_cast<QWidget*>(obj);
-        const State& state = *it->second;
+        State& state = *it->second;
         const QRegion painted = static_cast<QPaintEvent*>(event)->region();
         const bool toScreen = paintsToScreen(w);
 
         // Presenting a blit: memory covers all that is painted, so the widget's own
-        // painting would only be drawn over.
+        // painting would only be drawn over. Where the window's image takes 16- or 32-bit
+        // pixels one to one, the memory is read straight into it; otherwise into an image
+        // kept for the next frame, in the window's format, so drawing it is a plain copy.
         if (toScreen && state.presenting && (painted - state.blit).isEmpty()) {
             Screen& s = screen();
             const QPoint offset = screenOffset(w);
+            QImage* image = paintImage(w);
+            if (image && image->devicePixelRatio() == 1
+                && (image->format() == QImage::Format_RGB16 || expandsRgb16(image->format()))) {
+                const QPoint inWindow = w->mapTo(w->window(), QPoint(0, 0));
+                for (const QRect& r : painted) {
+                    const QRect part = r & image->rect().translated(-inWindow);
+                    if (!part.isEmpty())
+                        readLogical(s, part.translated(offset), *image, part.topLeft() + inWindow);
+                }
+                return true;
+            }
+            const QImage::Format format = image ? image->format() : QImage::Format_Invalid;
             QPainter painter(w);
-            for (const QRect& r : painted)
-                painter.drawImage(r.topLeft(), readLogical(s, r.translated(offset)));
+            for (const QRect& r : painted) {
+                readLogical(s, r.translated(offset), format, state.shown);
+                painter.drawImage(r.topLeft(), state.shown);
+            }
             return true;
         }
 
@@ -115,6 +132,7 @@ private:
     struct State {
         bool presenting = false;
         QRegion blit;
+        QImage shown; // the last blit's area as drawn
     };
 
     // Copies what the window's backing store holds for `region` of the widget into memory.

@@ -1,10 +1,12 @@
 #include "platform/screenmemory.h"
 
+#include "platform/pixels.h"
 #include "platform/screenrotation.h"
 #include "platform/stacking.h"
 #include "platform/virtualscreen.h"
 
 #include <QGuiApplication>
+#include <QVarLengthArray>
 #include <QScreen>
 #include <QWidget>
 
@@ -166,15 +168,33 @@ QPoint screenOffset(const QWidget* w)
 
 QImage readLogical(Screen& s, const QRect& area)
 {
-    QImage out(area.size(), QImage::Format_RGB16);
+    QImage out;
+    readLogical(s, area, QImage::Format_RGB16, out);
+    return out;
+}
+
+void readLogical(Screen& s, const QRect& area, QImage::Format format, QImage& into)
+{
+    const QImage::Format made = expandsRgb16(format) ? QImage::Format_RGB32 : QImage::Format_RGB16;
+    if (into.size() != area.size() || into.format() != made)
+        into = QImage(area.size(), made);
+    readLogical(s, area, into, QPoint(0, 0));
+}
+
+void readLogical(Screen& s, const QRect& area, QImage& into, const QPoint& at)
+{
+    const bool expand = expandsRgb16(into.format());
     const ptrdiff_t step = logicalStepRight(s);
+    QVarLengthArray<quint16, 512> row(expand ? area.width() : 0);
     for (int y = 0; y < area.height(); ++y) {
-        auto* line = reinterpret_cast<quint16*>(out.scanLine(y));
+        uchar* to = into.scanLine(at.y() + y) + at.x() * (expand ? 4 : 2);
+        auto* line = expand ? row.data() : reinterpret_cast<quint16*>(to);
         const uchar* from = reinterpret_cast<const uchar*>(physicalPixel(s, QPoint(area.x(), area.y() + y)));
         for (int x = 0; x < area.width(); ++x)
             line[x] = *reinterpret_cast<const quint16*>(from + x * step);
+        if (expand)
+            expandRgb16(line, reinterpret_cast<quint32*>(to), area.width());
     }
-    return out;
 }
 
 void writeLogical(Screen& s, const QRect& area, const QImage& picture)

@@ -53,6 +53,12 @@ Screen& screen();
 QPoint screenOffset(const QWidget* w);
 // Copies logical screen area `area` out of the virtual frame buffer, a row at a time.
 QImage readLogical(Screen& s, const QRect& area);
+// The same into `into`, kept between calls, in `format`: RGB16 as it is, or RGB32 expanded
+// (pda::expandsRgb16). It is made or remade only when its size or format changes.
+void readLogical(Screen& s, const QRect& area, QImage::Format format, QImage& into);
+// The same into the part of `into` at `at`, which must lie inside it, in its own format:
+// RGB16, or 32-bit RGB (pda::expandsRgb16).
+void readLogical(Screen& s, const QRect& area, QImage& into, const QPoint& at);
 // Writes `picture` (any format) to logical screen area `area` of the virtual frame buffer.
 void writeLogical(Screen& s, const QRect& area, const QImage& picture);
 

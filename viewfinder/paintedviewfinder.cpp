@@ -1,5 +1,7 @@
 #include "viewfinder/paintedviewfinder.h"
 
+#include "platform/pixels.h"
+
 #include <QPaintEvent>
 #include <QPainter>
 
@@ -52,10 +54,15 @@ void PaintedViewFinder::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     const QRect source(QPoint(0, 0), shown);
+    const QImage* picture = &frame();
+    if (pda::expandsRgb16(pda::paintFormat(this))) {
+        pda::expandRgb16(frame(), shown, expanded);
+        picture = &expanded;
+    }
     if (size() == shown) {
-        painter.drawImage(QPoint(0, 0), frame(), source);
+        painter.drawImage(QPoint(0, 0), *picture, source);
         return;
     }
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(rect(), frame(), source);
+    painter.drawImage(rect(), *picture, source);
 }

@@ -20,7 +20,9 @@ public:
 protected:
     void paintEvent(QPaintEvent* e) override;
 
-private:
     QSize base;
     QSize shown; // the part of the frame on the screen
+
+private:
+    QImage expanded; // that part in 32 bits, on a 32-bit window
 };

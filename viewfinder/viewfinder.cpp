@@ -4,6 +4,7 @@
 #include "platform/screenfit.h"
 #include "viewfinder/directviewfinder.h"
 #include "viewfinder/paintedviewfinder.h"
+#include "viewfinder/waylandviewfinder.h"
 
 #include <cmath>
 
@@ -15,6 +16,11 @@ ViewFinder::ViewFinder(const QSize& frameSize)
 
 ViewFinder::~ViewFinder() = default;
 
+void ViewFinder::setFrame(const QImage& frame)
+{
+    image = frame;
+}
+
 bool directModeApplies(bool wanted, const QSize& host, const QSize& base)
 {
     return wanted && qt_screen->directAccess() && hostScale(host, base) == 1;
@@ -24,6 +30,8 @@ std::unique_ptr<ViewFinder> makeViewFinder(bool direct)
 {
     if (direct)
         return std::make_unique<DirectViewFinder>();
+    if (auto surface = pda::wayland::PreviewSurface::create(QSize(240, 320)))
+        return std::make_unique<WaylandViewFinder>(std::move(surface));
     return std::make_unique<PaintedViewFinder>();
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The viewfinder: the card's preview frames on the screen, in the control window's frame
 // or full screen. One implementation per kind of screen (a direct copy into screen memory,
-// or painting through the toolkit); each owns the frame the card's preview is read into
-// and draws it itself. The window only says which widget shows the preview, and when.
+// painting through the toolkit, or on Wayland a sub-surface the compositor reads the frame
+// from); each owns the frame the card's preview is read into and draws it itself. The
+// window only says which widget shows the preview, and when.
 #include <QImage>
 #include <QRect>
 #include <QSize>
@@ -42,6 +43,8 @@ public:
 
 protected:
     explicit ViewFinder(const QSize& frameSize);
+    // Frames go into `image` from now on (same shape); it must be its memory's only holder.
+    void setFrame(const QImage& image);
 
 private:
     QImage image;
@@ -51,7 +54,8 @@ private:
 // memory, and the host shows frames at their own size: a scaled host has its frames painted.
 bool directModeApplies(bool wanted, const QSize& host, const QSize& base);
 
-// A viewfinder for direct mode or for the painted preview, its frame white.
+// A viewfinder for direct mode or for the painted preview (on Wayland a sub-surface where the
+// compositor takes 5-6-5 frames), its frame white.
 std::unique_ptr<ViewFinder> makeViewFinder(bool direct);
 
 // The factor a host of `host` size laid out for `base` was scaled by: the largest that

@@ -19,7 +19,16 @@ trap cleanup EXIT
 fail() { echo "install_check: $*" >&2; exit 1; }
 
 prefix=$scratch/prefix
-cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" || {
+# cmake --install writes its manifest into the build tree: as that tree's owner (the one
+# who ran sudo), never as root into a user's folder.
+as_owner=()
+owner=$(stat -c %u "$build")
+if [ "$(id -u)" -eq 0 ] && [ "$owner" -ne 0 ]; then
+    as_owner=(setpriv --reuid="$owner" --regid="$(stat -c %g "$build")" --clear-groups --)
+    chmod 0711 "$scratch"
+    install -d -o "$owner" -g "$(stat -c %g "$build")" "$prefix"
+fi
+"${as_owner[@]}" cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" || {
     cat "$scratch/install.log" >&2; fail "cmake --install failed"; }
 
 for f in bin/camera bin/camera-card-emulator bin/camera-card-client; do

@@ -16,6 +16,10 @@
 # library it ships preloaded by a drop-in, a laptop's webcam at /dev/video0 (and its
 # metadata node at /dev/video1): the service takes the capture node in its 640x480 mode,
 # and the camera on X shows the webcam's picture upright in its preview and its picture.
+# Then with the webcam named in the settings file: held by another program, the card is
+# absent and the journal says the webcam is busy; let go, the card is back by itself;
+# unplugged mid-stream, the card is absent; plugged back, it is back, and the camera shows
+# the webcam's picture upright again, all without a restart.
 # Exit 77 (skipped) with the reason where something it needs is missing;
 # without weston, after the X and webcam legs.
 set -euo pipefail

@@ -324,5 +324,62 @@ echo "service_check: the journal says: $(grep -m1 'source v4l2:' "$scratch/emula
 control=$(dirname "$(readlink /dev/orvane_vdc)")/control
 camera_leg webcam x11 webcam DISPLAY="$display" XAUTHORITY="$xauthority"
 stop_service
-umount /etc/systemd/system
 echo "service_check: the service took the webcam at /dev/video0 by itself and served its picture upright"
+
+# ---- the webcam held by another program, then unplugged --------------------------------
+
+# The webcam named in the settings file (auto shows the test card while no webcam
+# delivers). While the file WEBCAM_SHIM_HELD names exists another program holds the webcam;
+# a node removed is the webcam unplugged. The card's status word (the control file's
+# status line, as the camera reads it: P present, p absent) and the journal tell.
+held=/run/webcam-held
+: >"$held"
+echo "Environment=WEBCAM_SHIM_HELD=$held" >>/etc/systemd/system/orvane-camera-card.service.d/webcam.conf
+settings[SOURCE]=v4l2:/dev/video0
+journal_errors() { grep -c '^camera-card-emulator: source error ' "$scratch/emulator.out" || true; }
+# card_state P|p WHAT: waits for the card's status word to say present (P) or absent (p),
+# and, when present, for the webcam's frames to go on arriving.
+card_state() {
+    local want=$1 what=$2 frames="" now
+    for waited in $(seq 100); do
+        if grep -qx "status ...$want" "$control"; then
+            [ "$want" = p ] && return 0
+            now=$(sed -n 's/^source-frames //p' "$control")
+            [ -n "$frames" ] && [ "$now" -gt "$frames" ] && return 0
+            frames=$now
+        fi
+        alive "$emulator" || break
+        sleep 0.1
+    done
+    cat "$scratch/emulator.out" "$control" >&2
+    fail "$what"
+}
+start_service
+check_serving
+control=$(dirname "$(readlink /dev/orvane_vdc)")/control
+card_state p "the card is not absent while another program holds the webcam"
+[ "$(journal_errors)" -eq 1 ] &&
+    grep -qx "camera-card-emulator: source error Device '/dev/video0' is busy" "$scratch/emulator.out" ||
+    { cat "$scratch/emulator.out" >&2; fail "the journal does not say once that the webcam is busy"; }
+echo "service_check: held: the card is absent; the journal says: $(grep -m1 'source error' "$scratch/emulator.out")"
+rm "$held"
+card_state P "the webcam's picture did not come back when the other program let it go"
+grep -qx 'camera-card-emulator: source ok' "$scratch/emulator.out" ||
+    { cat "$scratch/emulator.out" >&2; fail "the journal does not say that the webcam works again"; }
+echo "service_check: let go: the card is present again with the webcam's frames, no restart"
+errors=$(journal_errors)
+rm /dev/video0
+card_state p "the card is not absent with the webcam unplugged"
+[ "$(journal_errors)" -gt "$errors" ] ||
+    { cat "$scratch/emulator.out" >&2; fail "the journal says nothing of the unplugged webcam"; }
+echo "service_check: unplugged: the card is absent; the journal says: $(grep 'source error' "$scratch/emulator.out" | tail -n 1)"
+: >/dev/video0
+chown root:video /dev/video0
+chmod 0660 /dev/video0
+card_state P "the webcam's picture did not come back when it was plugged back"
+[ "$(grep -c '^camera-card-emulator: source ok$' "$scratch/emulator.out")" -eq 2 ] ||
+    { cat "$scratch/emulator.out" >&2; fail "the journal does not say that the webcam plugged back works"; }
+camera_leg replugged x11 webcam DISPLAY="$display" XAUTHORITY="$xauthority"
+stop_service
+umount /etc/systemd/system
+echo "service_check: the webcam held, then unplugged: the card absent, and back by itself each time"

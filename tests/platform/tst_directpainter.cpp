@@ -7,6 +7,7 @@
 #include "platform/virtualscreen.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
@@ -311,6 +312,24 @@ private slots:
         QCOMPARE(pixel16(shown, corner.x(), corner.y() - 40), blue);
         QCOMPARE(pixel16(shown, 120, 120), red);
         QCOMPARE(shown.copy(0, 0, 240, 240), shot.copy(0, 40, 240, 240));
+
+        // In the window itself every pixel is the memory's as the toolkit widens it to the
+        // window's depth, each bit in its place.
+        {
+            QDirectPainter dp(w.get());
+            const QRect t = dp.rect(0);
+            for (int y = t.top(); y <= t.bottom(); ++y) {
+                auto* line = reinterpret_cast<quint16*>(dp.frameBuffer() + y * dp.lineStep());
+                for (int x = t.left(); x <= t.right(); ++x)
+                    line[x] = quint16(x * 331 + y * 7919);
+            }
+        }
+        const QPaintDevice* store = w->backingStore()->paintDevice();
+        QCOMPARE(store->devType(), int(QInternal::Image));
+        const auto* window = static_cast<const QImage*>(store);
+        const QImage memory = pda::logicalScreenshot().copy(0, 40, 240, 240);
+        QCOMPARE(window->copy(0, 0, 240, 240).convertToFormat(QImage::Format_RGB32),
+                 memory.convertToFormat(window->format()).convertToFormat(QImage::Format_RGB32));
     }
 
     void erasingRepaintLeavesBlack()

@@ -171,7 +171,7 @@ private slots:
     void rotationOrder();
     void logLines();
     void autoSourceFollowsWebcams();
-    void autoSourceTriesUnchangedDevicesOnce();
+    void autoSourceTriesUnchangedDevicesNowAndThen();
     void videoCaptureDevicesInNumberOrder();
     void heldFrameStaysPut();
     void webcamModeChoice_data();
@@ -772,26 +772,33 @@ void TestCardCore::autoSourceFollowsWebcams()
 
 // A device that failed is not tried again while the set of devices stays the same, though
 // the devices are listed again every second.
-void TestCardCore::autoSourceTriesUnchangedDevicesOnce()
+// A device that would not start (another program holds it) is not opened again at every
+// look while the devices stay the same, but again after a few looks, and taken once it works.
+void TestCardCore::autoSourceTriesUnchangedDevicesNowAndThen()
 {
     std::atomic<int> looks{0};
     std::atomic<int> tries{0};
+    std::atomic<bool> held{true};
     const auto list = [&] {
         ++looks;
         return std::vector<std::string>{"/dev/video0"};
     };
     const auto make = [&](const std::string& node) -> std::unique_ptr<FrameSource> {
         ++tries;
-        return std::make_unique<FakeDevice>(node, false, 0x1111);
+        return std::make_unique<FakeDevice>(node, !held, 0x1111);
     };
     AutoSource source(list, make, [](const std::string&) {});
     std::string error;
     QVERIFY(source.start(error));
     QCOMPARE(tries.load(), 1);
     QVERIFY(eventually([&] { return looks >= 3; }));
-    source.stop();
     QCOMPARE(tries.load(), 1);
     QVERIFY(!source.hasFrames());
+    held = false;
+    QVERIFY(eventually([&] { return source.hasFrames(); }));
+    QCOMPARE(tries.load(), 2);
+    QVERIFY(looks > AutoSource::retryLooks);
+    source.stop();
 }
 
 // The capture nodes of a folder by their numbers, not as their names sort: video10 after

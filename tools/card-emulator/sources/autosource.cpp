@@ -72,6 +72,7 @@ bool AutoSource::start(std::string&)
     stop();
     quit = false;
     seen.clear();
+    unchangedLooks = 0;
     choose();
     if (!device)
         chosen("pattern");
@@ -94,13 +95,15 @@ void AutoSource::stop()
     owned.reset();
 }
 
-// Tries every device in order when the set of devices changed since the last look.
+// Tries every device in order when the set of devices changed since the last look, or
+// when it stayed the same for a while: a device busy a moment ago may work now.
 void AutoSource::choose()
 {
     const std::vector<std::string> now = list();
-    if (now == seen)
+    if (now == seen && ++unchangedLooks < retryLooks)
         return;
     seen = now;
+    unchangedLooks = 0;
     for (const std::string& node : now) {
         std::unique_ptr<FrameSource> candidate = make(node);
         std::string error;
@@ -135,7 +138,7 @@ void AutoSource::loop()
                 owned->stop();
                 owned.reset();
                 forwarded = 0;
-                // The failed device may be tried again once the devices change.
+                // The failed device is tried again once the devices change, or later.
                 chosen("pattern");
             }
             continue;

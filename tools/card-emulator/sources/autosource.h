@@ -1,8 +1,10 @@
 #pragma once
 // --source auto: the first Video4Linux capture device that delivers frames, else the
 // synthetic test card. While it shows the test card it looks again whenever the set of
-// devices changes, so a webcam plugged in later is taken; a webcam that fails or goes away
-// gives the test card back. Every choice is reported, for the log.
+// devices changes, so a webcam plugged in later is taken, and every few seconds tries the
+// same devices again, so a webcam another program held is taken once it is let go; a
+// webcam that fails or goes away gives the test card back. Every choice is reported, for
+// the log.
 #include "tools/card-emulator/core/framesource.h"
 
 #include <atomic>
@@ -39,8 +41,10 @@ public:
     bool start(std::string& error) override;
     void stop() override;
 
-    // How often the devices are listed again while none delivers.
+    // How often the devices are listed again while none delivers, and after how many
+    // looks at an unchanged set they are tried again.
     static constexpr int lookMs = 1000;
+    static constexpr int retryLooks = 5;
 
 private:
     void choose();
@@ -50,6 +54,7 @@ private:
     MakeDevice make;
     Chosen chosen;
     std::vector<std::string> seen; // the devices of the last look
+    int unchangedLooks = 0;
     std::atomic<FrameSource*> device{nullptr};
     std::unique_ptr<FrameSource> owned;
     std::mutex lock;
