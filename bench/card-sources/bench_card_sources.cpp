@@ -16,7 +16,6 @@
 
 #include <QCoreApplication>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -63,21 +62,15 @@ card::FramePtr startSource(const std::string& description, std::unique_ptr<card:
     return source->newest(number);
 }
 
-// The preview cycle through a mount of the emulator with `source`, in milliseconds.
+// The preview cycle through a mount of the emulator with `source`, in milliseconds; the
+// emulator from the virtual PDA's launcher, as the benches that run the camera have it.
 double mountCycleMs(const QString& source, int cycles)
 {
-    QTemporaryDir dir;
-    const QString mount = dir.path() + "/card";
-    QProcess emulator;
-    emulator.start(QCoreApplication::applicationDirPath() + "/camera-card-emulator",
-                   {"--mount", mount, "--frame-ms", "0", "--source", source});
-    if (!emulator.waitForStarted(5000) || !emulator.waitForReadyRead(10000)
-        || !emulator.readAllStandardOutput().contains("ready"))
+    bench::Setup setup;
+    setup.emulator.extra = {QStringLiteral("--source"), source};
+    if (!setup.start("bench_card_sources", QCoreApplication::applicationDirPath()))
         return -1;
-    const double ms = bench::frameCycleMs(mount + "/vdc", cycles);
-    emulator.terminate();
-    emulator.waitForFinished(5000);
-    return ms;
+    return bench::frameCycleMs(setup.emulator.node(), cycles);
 }
 
 }  // namespace

@@ -2,14 +2,14 @@
 // 153,600 bytes, M=1) at frame-ms 0, against a plain memcpy of the same frame in the same
 // run. The application's tick is 10 ms; a cycle must stay far below it.
 //
-//   bench_frame_cycle [CYCLES]     (the emulator is taken from this program's folder)
+//   bench_frame_cycle [CYCLES]     (the emulator is taken from this program's folder; run
+//                                   in a virtual PDA, as scripts/bench does)
+#include "bench/support/benchsupport.h"
 #include "device/cameradevice.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
-#include <QProcess>
-#include <QTemporaryDir>
 
 #include <chrono>
 #include <cstdio>
@@ -33,22 +33,16 @@ int main(int argc, char** argv)
     const int cycles = argc > 1 ? std::atoi(argv[1]) : 2000;
     if (cycles <= 0)
         return 2;
-    QTemporaryDir dir;
-    const QString mount = dir.path() + "/card";
-    QProcess emulator;
-    emulator.start(QCoreApplication::applicationDirPath() + "/camera-card-emulator",
-                   {"--mount", mount, "--frame-ms", "0"});
-    if (!emulator.waitForStarted(5000) || !emulator.waitForReadyRead(5000)
-        || !emulator.readAllStandardOutput().contains("ready")) {
-        std::fprintf(stderr, "bench_frame_cycle: the emulator did not start\n");
+    // The emulator from the virtual PDA's launcher, as the benches that run the camera have it.
+    bench::Setup setup;
+    if (!setup.start("bench_frame_cycle", QCoreApplication::applicationDirPath()))
         return 1;
-    }
 
     double cycleUs = 0;
     bool ok = true;
     QImage image(240, 320, QImage::Format_RGB16);
     {
-        const QByteArray node = (mount + "/vdc").toLocal8Bit();
+        const QByteArray node = setup.emulator.node().toLocal8Bit();
         CameraDevice device(node.constData());
         device.sendGeometry(image, true, 240, 160, 256);
         for (int i = 0; i < 50; ++i)  // warm up: caches, threads, the still picture
@@ -69,8 +63,7 @@ int main(int argc, char** argv)
     }
     const double copyUs = microsecondsSince(start) / cycles;
 
-    emulator.terminate();
-    emulator.waitForFinished(5000);
+    setup.emulator.stop();
     std::printf("frame cycle through the mount: %.1f us per cycle (%d cycles%s)\n", cycleUs,
                 cycles, ok ? "" : ", SOME READS FAILED");
     std::printf("memcpy of the same %lld bytes: %.2f us\n", (long long)image.sizeInBytes(),
