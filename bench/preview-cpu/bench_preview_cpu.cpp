@@ -40,6 +40,7 @@ int main(int argc, char** argv)
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
     if (seconds <= 0)
         return 2;
+    bench::onOneProcessor("bench_preview_cpu");
     bench::Setup setup;
     if (!setup.start("bench_preview_cpu", QCoreApplication::applicationDirPath()))
         return 1;

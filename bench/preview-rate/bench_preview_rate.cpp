@@ -52,6 +52,7 @@ int main(int argc, char** argv)
     const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
     if (seconds <= 0 || runs <= 0)
         return 2;
+    bench::onOneProcessor("bench_preview_rate");
     bench::Setup setup;
     if (!setup.start("bench_preview_rate", QCoreApplication::applicationDirPath()))
         return 1;

@@ -15,10 +15,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sched.h>
 #include <unistd.h>
 
 namespace bench {
@@ -251,6 +253,32 @@ int exitStatus()
     return leftOutCount ? 3 : 0;
 }
 
+void onOneProcessor(const char* bench)
+{
+    if (qEnvironmentVariable("BENCH_CPUS") == QLatin1String("all")) {
+        std::printf("%s: on every processor (BENCH_CPUS=all)\n", bench);
+        return;
+    }
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0)
+        return;
+    int first = 0;
+    while (first < CPU_SETSIZE && !CPU_ISSET(first, &allowed))
+        ++first;
+    if (first == CPU_SETSIZE)
+        return;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(first, &one);
+    if (sched_setaffinity(0, sizeof one, &one) == 0)
+        std::printf("%s: everything on processor %d, as on the handheld's one core "
+                    "(BENCH_CPUS=all spreads it)\n", bench, first);
+    else
+        std::printf("%s: could not keep to one processor, on every one\n", bench);
+    std::fflush(stdout);
+}
+
 bool Setup::start(const char* name, const QString& programs)
 {
     bin = programs;
@@ -338,6 +366,33 @@ QString startBus(pda::Part& bus, const QString& folder, QString* reason)
     return bus.value(QStringLiteral("BUS"));
 }
 
+namespace {
+
+// With BENCH_PERF=FOLDER, a measured window of `pid` is recorded by perf (with DWARF call
+// graphs: the Release build keeps no frame pointers) into FOLDER/PROGRAM-N.data, N counting
+// up, to see where its time goes. perf's own share lands in such a run's figures.
+void profile(QProcess& profiler, const QString& program, qint64 pid)
+{
+    const QString folder = qEnvironmentVariable("BENCH_PERF");
+    if (folder.isEmpty())
+        return;
+    static int serial = 0;
+    const QString out = QStringLiteral("%1/%2-%3.data").arg(folder, QFileInfo(program).fileName()).arg(++serial);
+    profiler.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    profiler.setStandardOutputFile(QProcess::nullDevice());
+    profiler.start(QStringLiteral("perf"), {QStringLiteral("record"), QStringLiteral("--call-graph=dwarf,16384"),
+                                            QStringLiteral("-F"), QStringLiteral("999"), QStringLiteral("-o"), out,
+                                            QStringLiteral("-p"), QString::number(pid)});
+    if (profiler.waitForStarted(5000)) {
+        QThread::msleep(300);  // perf attaches
+        std::printf("profile of %s: %s\n", qPrintable(program), qPrintable(out));
+    } else {
+        std::printf("profile of %s: perf did not start\n", qPrintable(program));
+    }
+}
+
+}  // namespace
+
 PreviewWindow measurePreview(const QString& program, const QStringList& args,
                              const QProcessEnvironment& env, LogCounter& frames, int seconds,
                              const std::vector<qint64>& servers,
@@ -365,9 +420,15 @@ PreviewWindow measurePreview(const QString& program, const QStringList& args,
         const double serverFirst = servers.empty() ? 0 : cpuMs(servers);
         if (window)
             window(true);
+        QProcess profiler;
+        profile(profiler, program, process.processId());
         QElapsedTimer clock;
         clock.start();
         QThread::msleep(unsigned(seconds) * 1000);
+        if (profiler.state() != QProcess::NotRunning) {
+            ::kill(pid_t(profiler.processId()), SIGINT);
+            profiler.waitForFinished(30000);
+        }
         if (window)
             window(false);
         const long last = frames.update();

@@ -89,6 +89,13 @@ void handOver(const QString& path);
 // Terminates a program, killing it when it does not end within three seconds.
 void stopProcess(QProcess& process);
 
+// Keeps this process and everything it starts (the emulator, the screens, the camera) on one
+// processor, as on the handheld's single core, unless BENCH_CPUS=all. On a virtual machine a
+// wake-up sent to the other processor costs an exit to the host, and how many of those a
+// run takes depends on where the scheduler puts each thread: that decided the figures of
+// unpinned runs more than the work did. Prints which it did.
+void onOneProcessor(const char* bench);
+
 // A figure the bench could not take: a loud line on stdout, counted for exitStatus().
 void leftOut(const QString& figure, const QString& reason);
 // 0, or 3 when some figure was left out.
