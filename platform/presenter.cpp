@@ -2,6 +2,7 @@
 
 #include "platform/pixels.h"
 #include "platform/screenmemory.h"
+#include "platform/xshmput.h"
 
 #include <QBackingStore>
 #include <QPaintEvent>
@@ -55,6 +56,9 @@ public:
     {
         auto it = states.find(w);
         if (it == states.end())
+            return;
+        // On X the memory goes to the window by itself, without a repaint.
+        if (putOnX(screen(), w, blit))
             return;
         State& state = *it->second;
         state.presenting = true;

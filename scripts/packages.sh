@@ -8,6 +8,7 @@ camera_packages=(
   qt6-tools-dev qt6-l10n-tools
   xvfb x11-utils imagemagick xdotool
   qt6-wayland qt6-base-private-dev libwayland-dev libwayland-bin wayland-protocols weston
+  libxcb1-dev libxcb-shm0-dev
   sway phoc grim
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-tools
@@ -48,7 +49,7 @@ install_cross_packages() {
 sysroot_packages=(
   libc6-dev libstdc++-12-dev
   qt6-base-dev qt6-base-private-dev libxkbcommon-dev qt6-qpa-plugins libqt6svg6
-  qt6-image-formats-plugins libwayland-dev wayland-protocols
+  qt6-image-formats-plugins libwayland-dev wayland-protocols libxcb1-dev libxcb-shm0-dev
   libfuse3-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libexif-dev libjpeg-dev
 )
 
