@@ -74,7 +74,7 @@ double tickLoopRate(const QString& node, int seconds, Qt::TimerType type);
 // VmRSS of a process in kB, or -1.
 long residentKb(qint64 pid);
 
-// User plus system time of a process (of several, summed) in milliseconds, from /proc;
+// Processor time of a process (of several, summed) in milliseconds, from the scheduler;
 // -1 when it cannot be read.
 double cpuMs(qint64 pid);
 double cpuMs(const std::vector<qint64>& pids);
