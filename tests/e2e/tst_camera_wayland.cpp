@@ -17,6 +17,8 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <algorithm>
+
 using e2e::Compositor;
 using e2e::VirtualPda;
 using e2e::Weston;
@@ -216,6 +218,7 @@ private slots:
     void screenSaverHold();
     void secondStartHandsOver();
     void cardButtonWithoutKeyboard();
+    void idleInhibitorFollowsTheWindowOnSway_data();
     void idleInhibitorFollowsTheWindowOnSway();
     void phoneScreenOnPhoc();
 
@@ -505,12 +508,24 @@ void TestCameraWayland::cardButtonWithoutKeyboard()
 // On sway, which offers idle-inhibit: the window the user sees holds an inhibitor on mains,
 // the control window and the full-screen frame alike, and again on the new surface of a
 // second full screen; the surfaces that are gone keep none. On a low battery none stands.
+// On the handheld's 240x320 output, and on a phone's, where sway tiles the window to the
+// whole output and the form is scaled to it.
+void TestCameraWayland::idleInhibitorFollowsTheWindowOnSway_data()
+{
+    QTest::addColumn<QSize>("output");
+    QTest::newRow("240x320") << QSize(240, 320);
+    QTest::newRow("360x720, the form scaled") << QSize(360, 720);
+}
+
 void TestCameraWayland::idleInhibitorFollowsTheWindowOnSway()
 {
+    QFETCH(QSize, output);
     const QString reason = Compositor::unavailableReason(Compositor::Kind::Sway);
     if (!reason.isEmpty())
         QSKIP(qPrintable(reason));
-    Compositor sway(Compositor::Kind::Sway);
+    Compositor sway(Compositor::Kind::Sway, output);
+    // The form's scale in a window as large as the output.
+    const double scale = std::min(output.width() / 240.0, output.height() / 320.0);
     VirtualPda pda;
     const QString tracePath = pda.dir.path() + "/wayland.trace";
     pda.errorFile = tracePath;
@@ -535,13 +550,16 @@ void TestCameraWayland::idleInhibitorFollowsTheWindowOnSway()
     };
 
     QRect window;
-    QVERIFY(!waitForScene(sway, QSize(120, 160), &window, "sway-window").isNull());
+    QVERIFY(!waitForScene(sway, QSize(120, 160) * scale, &window, "sway-window").isNull());
     QVERIFY2(held(1, 1), qPrintable(state()));
     const int control = trace.newestWindow;
 
-    // The viewfinder is the window's top 240x160 with the preview centred in it; the
+    // The viewfinder is the form's top 240x160 with the preview centred in it; the
     // full-screen button sits just below it, at the left.
-    const QPoint fullScreenButton = window.center() - QPoint(119, 79) + QPoint(12, 174);
+    const QPoint viewfinder = window.center() - QPoint(qRound(119 * scale), qRound(79 * scale));
+    const QPoint fullScreenButton = onForm(viewfinder, scale, QPoint(12, 174));
+    // The frame fills the screen in its proportions.
+    const QSize fullScreen = QSize(240, 320).scaled(output, Qt::KeepAspectRatio);
     QRect full;
     for (int time = 1; time <= 2; ++time) {
         // Clicked only once the camera has been told the pointer is on its window: the
@@ -556,7 +574,7 @@ void TestCameraWayland::idleInhibitorFollowsTheWindowOnSway()
                  qPrintable(QStringLiteral("the pointer is on surface #%1, the window is #%2")
                                 .arg(trace.pointerOn).arg(control)));
         QVERIFY(sway.click(fullScreenButton.x(), fullScreenButton.y()));
-        const QImage shot = waitForScene(sway, QSize(240, 320), &full, "sway-fullscreen");
+        const QImage shot = waitForScene(sway, fullScreen, &full, "sway-fullscreen");
         QVERIFY2(!shot.isNull(),
                  qPrintable(QStringLiteral("the scene shows %1x%2 at %3,%4; clicked at %5,%6, the X "
                                            "pointer: %7")
@@ -572,7 +590,7 @@ void TestCameraWayland::idleInhibitorFollowsTheWindowOnSway()
         QVERIFY(sway.key("space"));
         QRect back;
         QVERIFY2(waitFor([&] {
-                     return !waitForScene(sway, QSize(120, 160), &back, "sway-back", 2000).isNull()
+                     return !waitForScene(sway, QSize(120, 160) * scale, &back, "sway-back", 2000).isNull()
                          && back == window;
                  }, 20000),
                  qPrintable(QStringLiteral("the scene shows %1x%2 at %3,%4, first at %5,%6")

@@ -7,7 +7,8 @@
 //     becomes the active window, and xdotool's keys and clicks reach the focused client;
 //   - headless: a seat without a keyboard, where no window is ever active;
 // - sway, a tiling compositor that offers idle-inhibit and xdg-activation, on a 240x320
-//   output in its X11 back end;
+//   output in its X11 back end, or one of another size (a phone's, where it tiles the
+//   camera's window larger than its form);
 // - phoc, a phone's compositor, on a 360x720 output in its X11 back end: it maximises
 //   every window.
 // grim takes sway's and phoc's screenshots. Everything ends with the object.
@@ -74,7 +75,14 @@ public:
 
     explicit Compositor(Backend backend = Backend::X11) : Compositor(Kind::Weston, backend) {}
 
-    explicit Compositor(Kind kind_, Backend backend = Backend::X11) : kind(kind_)
+    explicit Compositor(Kind kind_, Backend backend = Backend::X11) : Compositor(kind_, QSize(), backend) {}
+
+    // `output` empty: the kind's own size.
+    Compositor(Kind kind_, const QSize& output_, Backend backend = Backend::X11)
+        : kind(kind_),
+          output(!output_.isEmpty()   ? output_
+                 : kind_ == Kind::Phoc ? QSize(360, 720)
+                                       : QSize(240, 320))
     {
         // The account passes through to its runtime folder, which the launcher makes.
         ::chmod(QFile::encodeName(dir.path()).constData(), 0711);
@@ -83,7 +91,10 @@ public:
             : kind == Kind::Phoc               ? "phoc"
             : backend == Backend::Headless     ? "weston-headless"
                                                : "weston";
-        if (!screen.start({"screen", name}, QString::fromLatin1(testaccount::name), runtime)) {
+        QStringList options;
+        if (kind == Kind::Sway)
+            options << "--output" << QStringLiteral("%1x%2").arg(output.width()).arg(output.height());
+        if (!screen.start({"screen", name}, QString::fromLatin1(testaccount::name), runtime, options)) {
             qWarning("the compositor did not come up: %s", qPrintable(screen.error()));
             return;
         }
@@ -112,7 +123,7 @@ public:
     QString socketPath() const { return socket; }
 
     // The output's size.
-    QSize size() const { return kind == Kind::Phoc ? QSize(360, 720) : QSize(240, 320); }
+    QSize size() const { return output; }
 
     // What a client of this compositor (and of its X server) needs in its environment.
     QProcessEnvironment environment() const
@@ -250,6 +261,7 @@ private:
     }
 
     Kind kind = Kind::Weston;
+    QSize output;
     QTemporaryDir dir;
     QString runtime;
     QString socket;
