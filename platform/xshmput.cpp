@@ -61,8 +61,9 @@ public:
     uchar* data = nullptr;
     size_t size = 0;
     xcb_shm_seg_t id = 0;
-    bool read = false;          // a put reads from it and may not be done yet
-    unsigned doneWhen = 0;      // the request whose answer says that put is done; 0: none asked
+    bool read = false;      // a put reads from it and may not be done yet
+    bool covered = false;   // a request was sent after that put ...
+    unsigned doneWhen = 0;  // ... this one, whose answer says the put is done
 
 private:
     void release()
@@ -129,8 +130,10 @@ public:
         next = (next + 1) % segmentCount;
         Segment& segment = segments[next];
         settle(segment);
-        if (!segment.fits(bytes) && !segment.make(c, bytes))
+        if (!segment.fits(bytes) && !segment.make(c, bytes)) {
+            c = nullptr;  // the server takes no memory of ours (a remote one): repainted from now on
             return false;
+        }
 
         QImage pixels(segment.data, bounds.width(), bounds.height(), bytesPerLine, format);
         const QPoint offset = screenOffset(w);
@@ -150,7 +153,7 @@ public:
                             size_t(r.width()) * size_t(bytesPerPixel));
         }
         segment.read = true;
-        segment.doneWhen = 0;
+        segment.covered = false;
         if (++puts % putsPerQuestion == 0)
             ask();
         xcb_flush(c);
@@ -164,8 +167,10 @@ private:
         const xcb_get_input_focus_cookie_t question = xcb_get_input_focus(c);
         asked.push_back(question);
         for (Segment& segment : segments) {
-            if (segment.read && !segment.doneWhen)
+            if (segment.read && !segment.covered) {
+                segment.covered = true;
                 segment.doneWhen = question.sequence;
+            }
         }
     }
 
@@ -174,7 +179,7 @@ private:
     {
         if (!segment.read)
             return;
-        if (!segment.doneWhen)
+        if (!segment.covered)
             ask();
         // Answers come in the order asked; the sequence numbers wrap.
         while (!asked.empty() && int(segment.doneWhen - asked.front().sequence) >= 0) {
