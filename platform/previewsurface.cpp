@@ -8,6 +8,8 @@
 
 #include <wayland-client.h>
 
+#include "viewporter-client-protocol.h"
+
 #include <array>
 #include <cstring>
 #include <vector>
@@ -49,6 +51,8 @@ struct PreviewSurface::Connection {
             if (s.buffer)
                 wl_buffer_destroy(s.buffer);
         }
+        if (viewporter)
+            wp_viewporter_destroy(viewporter);
         if (pool)
             wl_shm_pool_destroy(pool);
         if (shm)
@@ -77,10 +81,16 @@ struct PreviewSurface::Connection {
             subcompositor = static_cast<wl_subcompositor*>(wl_registry_bind(reg, name, &wl_subcompositor_interface, 1));
         else if (std::strcmp(interface, wl_shm_interface.name) == 0 && !shm)
             shm = static_cast<wl_shm*>(wl_registry_bind(reg, name, &wl_shm_interface, 1));
+        else if (std::strcmp(interface, wp_viewporter_interface.name) == 0 && !viewporter)
+            viewporter = static_cast<wp_viewporter*>(wl_registry_bind(reg, name, &wp_viewporter_interface, 1));
     }
 
     void dropSurface()
     {
+        if (viewport)
+            wp_viewport_destroy(viewport);
+        viewport = nullptr;
+        destination = QSize();
         if (subsurface)
             wl_subsurface_destroy(subsurface);
         if (surface)
@@ -116,6 +126,7 @@ struct PreviewSurface::Connection {
     wl_compositor* compositor = nullptr;
     wl_subcompositor* subcompositor = nullptr;
     wl_shm* shm = nullptr;
+    wp_viewporter* viewporter = nullptr;  // lets the compositor scale the frame; not everywhere
     bool rgb565 = false;
     wl_shm_pool* pool = nullptr;
     uchar* memory = static_cast<uchar*>(MAP_FAILED);
@@ -128,6 +139,8 @@ struct PreviewSurface::Connection {
 
     wl_surface* surface = nullptr;
     wl_subsurface* subsurface = nullptr;
+    wp_viewport* viewport = nullptr;
+    QSize destination;  // the size the compositor scales the frame to; empty: its own
     wl_surface* parent = nullptr;
     uint32_t parentId = 0;  // a surface remade at the same address has another id
     QPoint position;
@@ -218,9 +231,17 @@ void PreviewSurface::takeFreeSlot()
     next = wl->own.data();
 }
 
-bool PreviewSurface::show(QWindow* window, const QPoint& position, const QSize& size, bool* moved)
+bool PreviewSurface::scales() const
+{
+    return wl->viewporter != nullptr;
+}
+
+bool PreviewSurface::show(QWindow* window, const QPoint& position, const QSize& size, const QSize& onScreen,
+                          bool* moved)
 {
     *moved = false;
+    if (onScreen != size && !wl->viewporter)
+        return false;
     wl_surface* parent = surfaceOf(window);
     if (!parent) {
         hide();
@@ -263,9 +284,21 @@ bool PreviewSurface::show(QWindow* window, const QPoint& position, const QSize& 
             return true;  // this frame is not shown
         }
     }
+    // Scaled by the compositor where the window's form is larger than its frame.
+    const QSize destination = onScreen == part ? QSize() : onScreen;
+    if (destination != wl->destination) {
+        if (!wl->viewport)
+            wl->viewport = wp_viewporter_get_viewport(wl->viewporter, wl->surface);
+        if (destination.isEmpty())
+            wp_viewport_set_destination(wl->viewport, -1, -1);
+        else
+            wp_viewport_set_destination(wl->viewport, destination.width(), destination.height());
+        wl->destination = destination;
+    }
+    const QSize shown = destination.isEmpty() ? part : destination;
     Connection::Slot& slot = wl->frames[size_t(wl->current)];
     wl_surface_attach(wl->surface, wl->bufferFor(slot, part), 0, 0);
-    wl_surface_damage(wl->surface, 0, 0, part.width(), part.height());
+    wl_surface_damage(wl->surface, 0, 0, shown.width(), shown.height());
     wl_surface_commit(wl->surface);
     slot.busy = true;
     wl->shown = true;

@@ -28,11 +28,14 @@ public:
     // would copy it.
     QImage frame() const;
 
-    // Shows the top-left `size` of frame() with its top-left corner at `position` of
-    // `window`'s surface (the window's frame margins included). False when it cannot: the
-    // window has no surface now. `moved` tells whether the window's surface must be committed
+    // Whether the compositor can show a frame scaled (it offers wp_viewporter).
+    bool scales() const;
+    // Shows the top-left `size` of frame(), scaled to `onScreen`, with its top-left corner at
+    // `position` of `window`'s surface (the window's frame margins included). False when it
+    // cannot: the window has no surface now, or the frame would be scaled where the
+    // compositor does not scale. `moved` tells whether the window's surface must be committed
     // for the position to apply (a new place or a new sub-surface).
-    bool show(QWindow* window, const QPoint& position, const QSize& size, bool* moved);
+    bool show(QWindow* window, const QPoint& position, const QSize& size, const QSize& onScreen, bool* moved);
     // Takes the preview off the window; the next show() brings it back.
     void hide();
 

@@ -13,7 +13,9 @@ bool WaylandViewFinder::surfaceShows(const QRect& area, int width, int height) c
 {
     const QWidget* host = parentWidget();
     const QWindow* window = host->window()->windowHandle();
-    if (!window || !window->isExposed() || window->devicePixelRatio() != 1 || area.size() != QSize(width, height))
+    if (!window || !window->isExposed() || window->devicePixelRatio() != 1)
+        return false;
+    if (area.size() != QSize(width, height) && !surface->scales())
         return false;
     // The sub-surface lies over the whole window: nothing of the host's may show over the frame.
     for (const QObject* child : host->children()) {
@@ -42,7 +44,7 @@ void WaylandViewFinder::render(int width, int height)
         const QMargins margins = window->frameMargins();
         const QPoint at = mapTo(host->window(), QPoint(0, 0)) + QPoint(margins.left(), margins.top());
         bool moved = false;
-        if (surface->show(window, at, shown, &moved)) {
+        if (surface->show(window, at, shown, area.size(), &moved)) {
             setFrame(surface->frame());
             if (moved)
                 update();  // the window's next commit puts the sub-surface in its place
