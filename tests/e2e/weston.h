@@ -189,7 +189,12 @@ public:
         QProcess p;
         p.setProcessEnvironment(environment());
         p.start(QStandardPaths::findExecutable("xdotool"), arguments);
-        return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        if (p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+            return true;
+        qWarning("xdotool %s: %s, status %d: %s", qPrintable(arguments.join(' ')),
+                 p.state() == QProcess::NotRunning ? "ended" : "still running after 10 s", p.exitCode(),
+                 p.readAllStandardError().constData());
+        return false;
     }
 
     // A click at (x, y) of the output: the move and the press on one connection, so they
